@@ -1,0 +1,74 @@
+# The JVM that runs this build's Java tests and demo, and what it preloads.
+#   PORTULA_TEST_JAVA_HOME  JDK of the build's word size
+#   PORTULA_QEMU            qemu-i386 when this kernel cannot run i386 code, else empty
+#   PORTULA_UMOCKDEV_PRELOAD  umockdev's preload library of the build's word size
+# portula_write_java_wrapper() (called once the emulator's targets exist) writes
+# bin/java-emulated and bin/java into the build tree.
+if(PORTULA_BITS EQUAL 64)
+  set(_jdk /usr/lib/jvm/java-17-openjdk-amd64)
+  find_file(PORTULA_UMOCKDEV_PRELOAD libumockdev-preload.so.0
+    PATHS /usr/lib/x86_64-linux-gnu NO_DEFAULT_PATH REQUIRED)
+else()
+  set(_jdk /usr/lib/jvm/java-17-openjdk-i386)
+  # umockdev's tools package is not co-installable for i386: scripts/setup.sh
+  # unpacks its preload library into .deps/i386.
+  find_file(PORTULA_UMOCKDEV_PRELOAD libumockdev-preload.so.0
+    PATHS "${CMAKE_SOURCE_DIR}/.deps/i386/usr/lib/i386-linux-gnu" NO_DEFAULT_PATH REQUIRED)
+endif()
+set(PORTULA_TEST_JAVA_HOME "${_jdk}" CACHE PATH "JDK whose java runs the tests")
+if(NOT EXISTS "${PORTULA_TEST_JAVA_HOME}/bin/java")
+  message(FATAL_ERROR "no ${PORTULA_TEST_JAVA_HOME}/bin/java: run scripts/setup.sh")
+endif()
+
+set(PORTULA_QEMU "")
+execute_process(COMMAND "${PORTULA_TEST_JAVA_HOME}/bin/java" -version
+  RESULT_VARIABLE _rc OUTPUT_QUIET ERROR_QUIET)
+if(NOT _rc EQUAL 0)
+  find_program(QEMU_I386 qemu-i386)
+  if(PORTULA_BITS EQUAL 32 AND QEMU_I386)
+    message(STATUS "portula: this kernel cannot run i386 code; the test JVM runs under ${QEMU_I386} -Xint")
+    set(PORTULA_QEMU "${QEMU_I386}")
+  else()
+    message(FATAL_ERROR "cannot run ${PORTULA_TEST_JAVA_HOME}/bin/java (exit ${_rc})")
+  endif()
+endif()
+
+set(PORTULA_ASAN_RUNTIME "")
+if(PORTULA_SANITIZE)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+    OUTPUT_VARIABLE PORTULA_ASAN_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+
+function(portula_write_java_wrapper shim_target)
+  set(JAVA "${PORTULA_TEST_JAVA_HOME}/bin/java")
+  set(QEMU "${PORTULA_QEMU}")
+  set(ASAN "${PORTULA_ASAN_RUNTIME}")
+  set(UMOCKDEV "${PORTULA_UMOCKDEV_PRELOAD}")
+  set(SHIM "$<TARGET_FILE:${shim_target}>")
+  foreach(kind emulated plain)
+    set(KIND ${kind})
+    configure_file("${CMAKE_SOURCE_DIR}/cmake/java-wrapper.sh.in"
+                   "${CMAKE_BINARY_DIR}/java-wrapper-${kind}.in" @ONLY)
+    file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/bin/java-${kind}"
+         INPUT "${CMAKE_BINARY_DIR}/java-wrapper-${kind}.in"
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                          WORLD_READ WORLD_EXECUTE)
+  endforeach()
+endfunction()
+
+# A native test that must see the emulated devices: run with the preloads,
+# under qemu-i386 where this kernel cannot run the 32-bit build.
+function(portula_add_emulated_test name target)
+  set(preload "${PORTULA_UMOCKDEV_PRELOAD} $<TARGET_FILE:testbed_fstat_shim>")
+  if(PORTULA_ASAN_RUNTIME)
+    set(preload "${PORTULA_ASAN_RUNTIME} ${preload}")
+  endif()
+  if(PORTULA_QEMU)
+    add_test(NAME ${name} COMMAND env -u LD_PRELOAD "${PORTULA_QEMU}" -E "LD_PRELOAD=${preload}"
+                                  -E LC_ALL=C.UTF-8 $<TARGET_FILE:${target}> ${ARGN})
+  else()
+    add_test(NAME ${name} COMMAND $<TARGET_FILE:${target}> ${ARGN})
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "LD_PRELOAD=${preload};LC_ALL=C.UTF-8")
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600 FAIL_REGULAR_EXPRESSION "runtime error:|ERROR: AddressSanitizer")
+endfunction()

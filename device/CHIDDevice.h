@@ -1,0 +1,38 @@
+// One device handle: owns at most one open hidapi device, and through a count
+// of live objects keeps hidapi initialised while any handle exists.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <hidapi.h>
+
+#define PORTULA_API __attribute__((visibility("default")))
+
+class PORTULA_API CHIDDevice {
+public:
+    CHIDDevice();
+    ~CHIDDevice();
+
+    // Both overloads close the current device first, so a failed open leaves
+    // the object closed. They return the new device or null.
+    hid_device *open_device(int vendor_id, int product_id);
+    hid_device *open_device(const char *path);
+    void close_device();
+
+    // -1 when no device is open, else hidapi's result.
+    int write(const unsigned char *data, size_t length);
+    int read(unsigned char *data, size_t length);
+
+    int getRefCount();
+
+    // The caller owns the list and frees it with free_enumerations.
+    hid_device_info *enumerate_devices(int vendor_id, int product_id);
+    void free_enumerations(hid_device_info *list);
+
+private:
+    hid_device *device;
+    // Live objects in the process; not atomic: handles are created and
+    // destroyed on one thread at a time.
+    static int32_t ref_counter;
+};

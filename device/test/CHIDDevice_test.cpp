@@ -1,0 +1,155 @@
+#include "CHIDDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "hid_testbed.h"
+
+namespace {
+int init_calls = 0;
+int exit_calls = 0;
+}  // namespace
+
+extern "C" {
+int __real_hid_init(void);
+int __real_hid_exit(void);
+int __wrap_hid_init(void) {
+    ++init_calls;
+    return __real_hid_init();
+}
+int __wrap_hid_exit(void) {
+    ++exit_calls;
+    return __real_hid_exit();
+}
+}
+
+namespace {
+
+constexpr uint16_t kVendor = 0x1209;
+
+class CHIDDeviceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        bed = new testbed::Testbed();
+        testbed::DeviceConfig config;
+        config.vendor_id = kVendor;
+        config.product_id = 0x0001;
+        config.manufacturer = "Orvanta Labs";
+        config.product = "Echo";
+        config.echo = true;
+        echo = &bed->add(config);
+        config.product_id = 0x0002;
+        config.product = "Silent";
+        config.echo = false;
+        silent = &bed->add(config);
+    }
+    static void TearDownTestSuite() {
+        delete bed;
+        bed = nullptr;
+    }
+    void SetUp() override {
+        init_calls = 0;
+        exit_calls = 0;
+    }
+
+    static testbed::Testbed *bed;
+    static testbed::Device *echo;
+    static testbed::Device *silent;
+};
+testbed::Testbed *CHIDDeviceTest::bed = nullptr;
+testbed::Device *CHIDDeviceTest::echo = nullptr;
+testbed::Device *CHIDDeviceTest::silent = nullptr;
+
+TEST_F(CHIDDeviceTest, FirstObjectInitialisesHidapiAndLastFinalisesIt) {
+    auto first = std::make_unique<CHIDDevice>();
+    EXPECT_EQ(1, init_calls);
+    EXPECT_EQ(1, first->getRefCount());
+    auto second = std::make_unique<CHIDDevice>();
+    EXPECT_EQ(1, init_calls);
+    EXPECT_EQ(2, second->getRefCount());
+
+    first.reset();
+    EXPECT_EQ(0, exit_calls);
+    EXPECT_EQ(1, second->getRefCount());
+    ASSERT_NE(nullptr, second->open_device(echo->path().c_str()));  // hidapi still up
+
+    second.reset();
+    EXPECT_EQ(1, exit_calls);
+    CHIDDevice third;
+    EXPECT_EQ(2, init_calls);
+    EXPECT_EQ(1, third.getRefCount());
+}
+
+TEST_F(CHIDDeviceTest, OpenByIdsUsesTheLowSixteenBits) {
+    CHIDDevice device;
+    EXPECT_EQ(nullptr, device.open_device(0, 0));
+    ASSERT_NE(nullptr, device.open_device(kVendor | 0x10000, 0x0002 | 0x7fff0000));
+    const std::vector<uint8_t> report{0, 0xAB, 0xCD};
+    ASSERT_EQ(3, device.write(report.data(), report.size()));
+    EXPECT_EQ(report, silent->pop_output(2000));
+    ASSERT_NE(nullptr, device.open_device(static_cast<int>(kVendor) - 0x10000, 0x0001));
+}
+
+TEST_F(CHIDDeviceTest, OpeningClosesFirstAndAFailedOpenLeavesItClosed) {
+    CHIDDevice device;
+    const unsigned char report[] = {0, 1, 2};
+    unsigned char in[8] = {};
+    EXPECT_EQ(-1, device.write(report, sizeof report));  // nothing open yet
+    EXPECT_EQ(-1, device.read(in, sizeof in));
+
+    ASSERT_NE(nullptr, device.open_device(echo->path().c_str()));
+    ASSERT_NE(nullptr, device.open_device(silent->path().c_str()));
+    ASSERT_EQ(3, device.write(report, sizeof report));
+    EXPECT_TRUE(silent->pop_output(2000).has_value());
+    EXPECT_EQ(0u, echo->pending_outputs());
+
+    EXPECT_EQ(nullptr, device.open_device("/dev/hidraw-missing"));
+    EXPECT_EQ(-1, device.write(report, sizeof report));
+    device.close_device();
+    device.close_device();
+}
+
+TEST_F(CHIDDeviceTest, ReadAndWriteMoveExactBytes) {
+    CHIDDevice device;
+    ASSERT_NE(nullptr, device.open_device(echo->path().c_str()));
+    std::vector<uint8_t> out(65);
+    for (size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<uint8_t>(i * 3);
+    }
+    out[0] = 0;
+    ASSERT_EQ(65, device.write(out.data(), out.size()));
+    EXPECT_EQ(out, echo->pop_output(2000));
+    std::vector<uint8_t> in(64);
+    ASSERT_EQ(64, device.read(in.data(), in.size()));
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 1, out.end()), in);  // report ID 0 dropped
+
+    ASSERT_EQ(testbed::Device::kOk, echo->push_input({7, 8, 9}));
+    std::vector<uint8_t> shorter(64, 0xEE);
+    ASSERT_EQ(3, device.read(shorter.data(), shorter.size()));
+    EXPECT_EQ(7, shorter[0]);
+    EXPECT_EQ(9, shorter[2]);
+}
+
+TEST_F(CHIDDeviceTest, EnumerationListsMatchingDevicesAndFreesAnyList) {
+    CHIDDevice device;
+    device.free_enumerations(nullptr);
+    hid_device_info *all = device.enumerate_devices(0, 0);
+    int count = 0;
+    for (hid_device_info *d = all; d != nullptr; d = d->next) {
+        ++count;
+    }
+    EXPECT_EQ(2, count);
+    device.free_enumerations(all);
+
+    hid_device_info *one = device.enumerate_devices(kVendor + 0x10000, 0x0002);
+    ASSERT_NE(nullptr, one);
+    EXPECT_EQ(nullptr, one->next);
+    EXPECT_EQ(silent->path(), one->path);
+    EXPECT_STREQ(L"Silent", one->product_string);
+    device.free_enumerations(one);
+    EXPECT_EQ(nullptr, device.enumerate_devices(kVendor, 0x0999));
+}
+
+}  // namespace
