@@ -23,7 +23,6 @@ I386_PKGS=(
   libumockdev0:i386 libglib2.0-dev:i386
   libgtest-dev:i386
   openjdk-17-jdk-headless:i386
-  libjna-jni:i386
   qemu-user
 )
 
@@ -52,10 +51,16 @@ fi
 # umockdev's tools package (which holds its preload library) is not
 # co-installable for two architectures: unpack the i386 one into .deps/.
 DEPS="$(cd "$(dirname "$0")/.." && pwd)/.deps/i386"
-if [ ! -f "$DEPS/usr/lib/i386-linux-gnu/libumockdev-preload.so.0" ]; then
-  mkdir -p "$DEPS"
-  tmp=$(mktemp -d)
-  (cd "$tmp" && chmod 777 . && apt-get download -q umockdev:i386 && dpkg-deb -x umockdev_*_i386.deb "$DEPS")
-  rm -rf "$tmp"
-fi
+# The same holds for JNA's native part, which the tests use.
+unpack_i386() {  # package, file it must provide
+  if [ ! -f "$DEPS/$2" ]; then
+    mkdir -p "$DEPS"
+    local tmp
+    tmp=$(mktemp -d)
+    (cd "$tmp" && chmod 777 . && apt-get download -q "$1:i386" && dpkg-deb -x ./*_i386.deb "$DEPS")
+    rm -rf "$tmp"
+  fi
+}
+unpack_i386 umockdev usr/lib/i386-linux-gnu/libumockdev-preload.so.0
+unpack_i386 libjna-jni usr/lib/i386-linux-gnu/jni/libjnidispatch.system.so
 echo "setup: all packages present"

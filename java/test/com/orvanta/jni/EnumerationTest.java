@@ -19,7 +19,7 @@ import org.junit.jupiter.api.Test;
 /** _enumerateDevices against emulated devices, compared with hidapi's own list. */
 class EnumerationTest extends Emulation {
     static final int OTHER_VID = 0xFFFF;
-    static final String LONG_NAME = "N".repeat(150) + "\u00e9".repeat(100) + "\ud83d\ude00".repeat(25);
+    static final String LONG_NAME = "N".repeat(175) + "\u00e9".repeat(100) + "\ud83d\ude00".repeat(25);
     static final String MIXED = "Caf\u00e9 \u00fc\u00df \u4e2d\u6587\u9375\u76e4 \ud83d\ude00\ud83c\udfb9";
     static EmulatedHid.Device echo;
     static EmulatedHid.Device nameless;
@@ -33,8 +33,8 @@ class EnumerationTest extends Emulation {
         nameless = emulator.add(VID, 0x0006, null, null, null, false, false);
     }
 
-    private static List<HidapiDirect.Record> records(HIDDevice[] devices) {
-        return Arrays.stream(devices).map(HidapiDirect::of).collect(Collectors.toList());
+    private static List<HidapiReference.Record> records(HIDDevice[] devices) {
+        return Arrays.stream(devices).map(HidapiReference::of).collect(Collectors.toList());
     }
 
     @Test
@@ -42,7 +42,7 @@ class EnumerationTest extends Emulation {
         long h = handle();
         HIDDevice[] all = _enumerateDevices(h, 0, 0);
         assertEquals(5, all.length);
-        assertEquals(HidapiDirect.enumerate(0, 0), records(all));
+        assertEquals(HidapiReference.records(0, 0), records(all));
     }
 
     @Test
@@ -54,7 +54,7 @@ class EnumerationTest extends Emulation {
         assertEquals(records(one), records(_enumerateDevices(h, VID | 0x10000, 0x0001 | 0xABC0000)));
         assertEquals(records(one), records(_enumerateDevices(h, VID - 0x10000, 0x0001 - 0x20000)));
         HIDDevice[] vendor = _enumerateDevices(h, VID, 0);
-        assertEquals(HidapiDirect.enumerate(VID, 0), records(vendor));
+        assertEquals(HidapiReference.records(VID, 0), records(vendor));
         assertEquals(4, vendor.length);
         assertEquals(0, _enumerateDevices(h, 0x4242, 0x4242).length);
     }
