@@ -21,8 +21,12 @@ if(NOT EXISTS "${PORTULA_TEST_JAVA_HOME}/bin/java")
 endif()
 
 set(PORTULA_QEMU "")
+option(PORTULA_QEMU_ALWAYS "run the 32-bit tests under qemu-i386 even where the kernel runs i386 code" OFF)
 execute_process(COMMAND "${PORTULA_TEST_JAVA_HOME}/bin/java" -version
   RESULT_VARIABLE _rc OUTPUT_QUIET ERROR_QUIET)
+if(PORTULA_QEMU_ALWAYS AND PORTULA_BITS EQUAL 32)
+  set(_rc "forced")
+endif()
 if(NOT _rc EQUAL 0)
   find_program(QEMU_I386 qemu-i386)
   if(PORTULA_BITS EQUAL 32 AND QEMU_I386)

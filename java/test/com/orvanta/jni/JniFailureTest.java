@@ -11,12 +11,13 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
+import java.util.Collections;
 import java.util.List;
 import java.util.concurrent.TimeUnit;
 import java.util.jar.JarEntry;
 import java.util.jar.JarFile;
+import java.util.jar.JarOutputStream;
 import org.junit.jupiter.api.Test;
-import org.junit.jupiter.api.io.TempDir;
 
 /**
  * Missing or misbehaving Java classes the library calls: each reaches Java as
@@ -24,26 +25,28 @@ import org.junit.jupiter.api.io.TempDir;
  * a child JVM with its own class path.
  */
 class JniFailureTest {
-    @TempDir
-    Path temp;
-
-    /** portula.jar's classes without the one named. */
-    private Path portulaWithout(String entry) throws IOException {
-        Path dir = temp.resolve("portula-without");
-        String jar = classPathEntry("portula.jar");
-        try (JarFile file = new JarFile(jar)) {
-            for (JarEntry e : java.util.Collections.list(file.entries())) {
-                if (e.isDirectory() || e.getName().equals(entry)) {
+    /**
+     * A copy of portula.jar without the entry named. A single file, not a
+     * directory: 32-bit VMs under qemu-user cannot list directories on some
+     * file systems, which breaks temporary directories.
+     */
+    private static Path portulaWithout(String entry) throws IOException {
+        Path copy = Files.createTempFile("portula-without-", ".jar");
+        copy.toFile().deleteOnExit();
+        try (JarFile in = new JarFile(classPathEntry("portula.jar"));
+                JarOutputStream out = new JarOutputStream(Files.newOutputStream(copy))) {
+            for (JarEntry e : Collections.list(in.entries())) {
+                if (e.getName().equals(entry)) {
                     continue;
                 }
-                Path out = dir.resolve(e.getName());
-                Files.createDirectories(out.getParent());
-                try (InputStream in = file.getInputStream(e)) {
-                    Files.copy(in, out);
+                out.putNextEntry(new JarEntry(e.getName()));
+                try (InputStream data = in.getInputStream(e)) {
+                    data.transferTo(out);
                 }
+                out.closeEntry();
             }
         }
-        return dir;
+        return copy;
     }
 
     private static String classPathEntry(String name) {
