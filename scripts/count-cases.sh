@@ -1,9 +1,31 @@
 #!/usr/bin/env bash
-# Adds up the test cases that GoogleTest and the JUnit console report in a ctest log.
-log=$1
-gt_pass=$(grep -hoE '^\[  PASSED  \] [0-9]+' "$log" | awk '{s+=$4} END{print s+0}')
-gt_fail=$(grep -hoE '^\[  FAILED  \] [0-9]+ tests?' "$log" | awk '{s+=$4} END{print s+0}')
-ju_pass=$(grep -hoE '\[ *[0-9]+ tests successful *\]' "$log" | grep -oE '[0-9]+' | awk '{s+=$1} END{print s+0}')
-ju_fail=$(grep -hoE '\[ *[0-9]+ tests failed *\]' "$log" | grep -oE '[0-9]+' | awk '{s+=$1} END{print s+0}')
-ju_skip=$(grep -hoE '\[ *[0-9]+ tests skipped *\]' "$log" | grep -oE '[0-9]+' | awk '{s+=$1} END{print s+0}')
-echo "cases: GoogleTest $gt_pass passed, $gt_fail failed; JUnit $ju_pass passed, $ju_fail failed, $ju_skip skipped"
+# count-cases.sh PRESET LASTTEST_LOG: one line per ctest test with the cases
+# that GoogleTest or the JUnit console reported in its output, then a line
+# "PRESET-total P F" for the caller to add up.
+preset=$1 log=$2
+awk -v preset="$preset" '
+  /^[0-9]+\/[0-9]+ Test: / { name = $3; pass = 0; fail = 0; skip = 0; kind = "" }
+  /^\[  PASSED  \] [0-9]+ test/ { pass += $4; kind = "GoogleTest" }
+  /^\[  FAILED  \] [0-9]+ test/ { fail += $4; kind = "GoogleTest" }
+  /^\[ +[0-9]+ tests successful/ { pass += $2; kind = "JUnit" }
+  /^\[ +[0-9]+ tests failed/ { fail += $2; kind = "JUnit" }
+  /^\[ +[0-9]+ tests skipped/ { skip += $2 }
+  /^"[^"]+" end time:/ || /^<end of output>/ {
+    if (name != "" && !(name in seen)) {
+      seen[name] = 1
+      status[name] = kind == "" ? "(no cases)" : sprintf("%s %d passed, %d failed, %d skipped", kind, pass, fail, skip)
+      order[++n] = name; tp += pass; tf += fail
+    }
+  }
+  /^Test Passed\./ { if (name != "") result[name] = "ok" }
+  /^Test Failed\./ || /^Test Failed/ { if (name != "") result[name] = "FAILED" }
+  END {
+    for (i = 1; i <= n; i++) {
+      nm = order[i]; r = (nm in result) ? result[nm] : "FAILED"
+      printf "%-18s %-26s %-7s %s\n", preset, nm, r, status[nm]
+      # a check with no cases of its own counts as one
+      if (status[nm] == "(no cases)") { if (r == "ok") tp++; else tf++ }
+      else if (r != "ok" && status[nm] ~ / 0 failed/) tf++
+    }
+    printf "%s-total %d %d\n", preset, tp, tf
+  }' "$log"

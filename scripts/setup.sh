@@ -15,6 +15,8 @@ HOST_PKGS=(
   umockdev libumockdev-dev libumockdev0 libglib2.0-dev
   junit5 valgrind
   libjna-java libjna-jni
+  maven maven-debian-helper libmaven-install-plugin-java libmaven-compiler-plugin-java
+  libmaven-resources-plugin-java libmaven-jar-plugin-java
 )
 # The 32-bit build and its test JVM, run under qemu where the kernel cannot run i386 code.
 I386_PKGS=(
