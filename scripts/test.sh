@@ -4,12 +4,13 @@
 #   linux64-sanitize  the same, built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   linux32           C++ tests and JUnit suite in the i386 JVM (under qemu-i386 -Xint
 #                     where the kernel cannot run i386 code)
+#   linux32-qemu      the 32-bit tests again, always under qemu-i386 -Xint
 # PORTULA_PRESETS="linux64 linux32" picks a subset.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
 
-presets=${PORTULA_PRESETS:-"linux64 linux64-sanitize linux32"}
+presets=${PORTULA_PRESETS:-"linux64 linux64-sanitize linux32 linux32-qemu"}
 mkdir -p build/logs
 rows=()
 passed=0
