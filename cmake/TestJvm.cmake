@@ -48,6 +48,9 @@ function(portula_write_java_wrapper shim_target)
   set(QEMU "${PORTULA_QEMU}")
   set(ASAN "${PORTULA_ASAN_RUNTIME}")
   set(UMOCKDEV "${PORTULA_UMOCKDEV_PRELOAD}")
+  # GLib sets SIGPIPE when it first loads its socket code; with libjsig the
+  # JVM keeps its own handlers and -Xcheck:jni has nothing to warn about.
+  set(JSIG "${PORTULA_TEST_JAVA_HOME}/lib/libjsig.so")
   set(SHIM "$<TARGET_FILE:${shim_target}>")
   foreach(kind emulated plain)
     set(KIND ${kind})

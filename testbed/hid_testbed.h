@@ -1,0 +1,101 @@
+// Emulated USB HID devices below hidapi: a umockdev testbed with sysfs
+// entries and /dev/hidraw nodes that the real hidapi (hidraw back end) finds,
+// opens, reads and writes.
+//
+// The process must start with LD_PRELOAD="libumockdev-preload.so.0
+// libtestbed_fstat.so"; a preload loaded later does not take over libc calls.
+// Close every hidapi handle before the Testbed is destroyed: an orphaned
+// handle's next hid_write blocks forever.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testbed {
+
+// True when libumockdev-preload is loaded into this process.
+bool preload_active();
+
+struct DeviceConfig {
+  std::uint16_t vendor_id = 0;
+  std::uint16_t product_id = 0;
+  std::uint16_t release = 0x0100;  // bcdDevice
+  int interface_number = 0;
+  // Unset: the sysfs attribute is absent and hidapi reports a null string.
+  std::optional<std::string> manufacturer, product, serial;  // UTF-8
+  // Empty: a vendor-page descriptor, 64-byte input, output and feature
+  // reports without IDs, or with numbered_reports: ID 1 (8-byte input and
+  // output), ID 2 (32-byte input and output), ID 3 (16-byte feature).
+  std::vector<std::uint8_t> report_descriptor;
+  bool echo = false;  // every output report comes back as an input report
+  bool numbered_reports = false;
+};
+
+class Testbed;
+
+class Device {
+ public:
+  static constexpr int kOk = 0;
+  static constexpr int kUnplugged = -1;
+  static constexpr int kQueueFull = -2;  // hidraw keeps at most 64 reports
+
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+  ~Device();
+
+  const std::string& path() const;  // "/dev/hidrawN"
+
+  // Queues an input report as hidraw delivers it: report ID first only for
+  // numbered reports. Returns kOk, kUnplugged or kQueueFull.
+  int push_input(const std::vector<std::uint8_t>& report);
+
+  // Next output report exactly as passed to write(), report ID first (0 for
+  // unnumbered reports). timeout_ms -1 waits forever; nullopt on timeout.
+  std::optional<std::vector<std::uint8_t>> pop_output(int timeout_ms);
+  std::size_t pending_outputs() const;
+
+  // Feature reports, report ID first: what HIDIOCGFEATURE returns, and the
+  // last one the host sent with HIDIOCSFEATURE.
+  void set_feature_report(const std::vector<std::uint8_t>& report);
+  std::optional<std::vector<std::uint8_t>> feature_report(std::uint8_t report_id) const;
+
+  // Unplug: sysfs entries vanish, blocked reads end with EIO, later I/O on
+  // open handles fails. Replug: the device comes back at the same path;
+  // handles opened before the unplug stay dead.
+  void unplug();
+  void replug();
+  bool plugged() const;
+
+  unsigned long writes() const;  // output reports accepted
+  unsigned long reads() const;   // input reports delivered
+
+ private:
+  friend class Testbed;
+  struct Impl;
+  explicit Device(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// One per process at a time (it owns $UMOCKDEV_DIR).
+class Testbed {
+ public:
+  Testbed();  // throws std::runtime_error without the preload
+  Testbed(const Testbed&) = delete;
+  Testbed& operator=(const Testbed&) = delete;
+  ~Testbed();
+
+  // The reference stays valid until the Testbed is destroyed.
+  Device& add(const DeviceConfig& config);
+  std::size_t device_count() const;
+  const std::string& root_dir() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace testbed

@@ -1,0 +1,277 @@
+// JNI side of com.orvanta.testbed.EmulatedHid. C++ exceptions end here and
+// become IllegalStateException.
+#include <jni.h>
+
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "hid_testbed.h"
+
+namespace {
+
+// A Java exception is pending: unwind to the JNI boundary and return.
+struct JavaExceptionPending {};
+
+void check(JNIEnv* env) {
+  if (env->ExceptionCheck()) throw JavaExceptionPending{};
+}
+
+void throw_illegal_state(JNIEnv* env, const char* message) {
+  if (env->ExceptionCheck()) return;  // keep the first one
+  jclass type = env->FindClass("java/lang/IllegalStateException");
+  if (!type) return;  // FindClass threw already
+  env->ThrowNew(type, message);
+  env->DeleteLocalRef(type);
+}
+
+template <typename Result, typename Body>
+Result guarded(JNIEnv* env, Result fallback, Body&& body) {
+  try {
+    return body();
+  } catch (const JavaExceptionPending&) {
+  } catch (const std::exception& error) {
+    throw_illegal_state(env, error.what());
+  } catch (...) {
+    throw_illegal_state(env, "unknown C++ exception");
+  }
+  return fallback;
+}
+
+template <typename Body>
+void guarded_void(JNIEnv* env, Body&& body) {
+  guarded(env, 0, [&] {
+    body();
+    return 0;
+  });
+}
+
+template <typename T>
+jlong to_handle(T* object) {
+  return static_cast<jlong>(reinterpret_cast<std::intptr_t>(object));
+}
+
+template <typename T>
+T& from_handle(jlong handle) {
+  if (handle == 0) throw std::logic_error("null native handle");
+  return *reinterpret_cast<T*>(static_cast<std::intptr_t>(handle));
+}
+
+class StringChars {
+ public:
+  StringChars(JNIEnv* env, jstring text)
+      : env_(env), text_(text), chars_(env->GetStringChars(text, nullptr)) {
+    check(env);
+    if (!chars_) throw std::bad_alloc();
+    length_ = env->GetStringLength(text);
+  }
+  StringChars(const StringChars&) = delete;
+  StringChars& operator=(const StringChars&) = delete;
+  ~StringChars() { env_->ReleaseStringChars(text_, chars_); }
+
+  const jchar* data() const { return chars_; }
+  jsize size() const { return length_; }
+
+ private:
+  JNIEnv* env_;
+  jstring text_;
+  const jchar* chars_;
+  jsize length_ = 0;
+};
+
+class ByteArrayElements {
+ public:
+  ByteArrayElements(JNIEnv* env, jbyteArray array)
+      : env_(env), array_(array), bytes_(env->GetByteArrayElements(array, nullptr)) {
+    check(env);
+    if (!bytes_) throw std::bad_alloc();
+    length_ = env->GetArrayLength(array);
+  }
+  ByteArrayElements(const ByteArrayElements&) = delete;
+  ByteArrayElements& operator=(const ByteArrayElements&) = delete;
+  ~ByteArrayElements() { env_->ReleaseByteArrayElements(array_, bytes_, JNI_ABORT); }
+
+  std::vector<std::uint8_t> copy() const {
+    const auto* first = reinterpret_cast<const std::uint8_t*>(bytes_);
+    return std::vector<std::uint8_t>(first, first + length_);
+  }
+
+ private:
+  JNIEnv* env_;
+  jbyteArray array_;
+  jbyte* bytes_;
+  jsize length_ = 0;
+};
+
+void append_utf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Standard UTF-8: GetStringUTFChars would give modified UTF-8, which encodes
+// characters outside the BMP (emoji) as two 3-byte surrogates.
+std::optional<std::string> to_utf8(JNIEnv* env, jstring text) {
+  if (!text) return std::nullopt;
+  StringChars units(env, text);
+  std::string out;
+  out.reserve(static_cast<std::size_t>(units.size()));
+  for (jsize i = 0; i < units.size(); ++i) {
+    char32_t code = units.data()[i];
+    const bool high = code >= 0xD800 && code <= 0xDBFF;
+    if (high && i + 1 < units.size() && units.data()[i + 1] >= 0xDC00 &&
+        units.data()[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (units.data()[i + 1] - 0xDC00);
+      ++i;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = 0xFFFD;  // unpaired surrogate
+    }
+    append_utf8(out, code);
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> to_bytes(JNIEnv* env, jbyteArray array) {
+  if (!array) return {};
+  return ByteArrayElements(env, array).copy();
+}
+
+jbyteArray to_java(JNIEnv* env, const std::optional<std::vector<std::uint8_t>>& bytes) {
+  if (!bytes) return nullptr;
+  const auto length = static_cast<jsize>(bytes->size());
+  jbyteArray array = env->NewByteArray(length);
+  check(env);
+  env->SetByteArrayRegion(array, 0, length, reinterpret_cast<const jbyte*>(bytes->data()));
+  check(env);
+  return array;
+}
+
+std::uint16_t to_u16(jint value, const char* what) {
+  if (value < 0 || value > 0xFFFF) throw std::out_of_range(std::string(what) + " is 0 to 0xFFFF");
+  return static_cast<std::uint16_t>(value);
+}
+
+testbed::Device& device(jlong handle) { return from_handle<testbed::Device>(handle); }
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jboolean JNICALL Java_com_orvanta_testbed_EmulatedHid_preloadActive(JNIEnv*, jclass) {
+  return testbed::preload_active() ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeCreate(JNIEnv* env, jclass) {
+  return guarded(env, jlong{0}, [] { return to_handle(new testbed::Testbed()); });
+}
+
+JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeDestroy(JNIEnv* env, jclass,
+                                                                          jlong handle) {
+  guarded_void(env, [&] { delete &from_handle<testbed::Testbed>(handle); });
+}
+
+JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAddDevice(
+    JNIEnv* env, jclass, jlong handle, jint vendor_id, jint product_id, jint release,
+    jint interface_number, jstring manufacturer, jstring product, jstring serial,
+    jbyteArray report_descriptor, jboolean echo, jboolean numbered_reports) {
+  return guarded(env, jlong{0}, [&] {
+    testbed::DeviceConfig config;
+    config.vendor_id = to_u16(vendor_id, "vendorId");
+    config.product_id = to_u16(product_id, "productId");
+    config.release = to_u16(release, "release");
+    config.interface_number = interface_number;
+    config.manufacturer = to_utf8(env, manufacturer);
+    config.product = to_utf8(env, product);
+    config.serial = to_utf8(env, serial);
+    config.report_descriptor = to_bytes(env, report_descriptor);
+    config.echo = echo == JNI_TRUE;
+    config.numbered_reports = numbered_reports == JNI_TRUE;
+    return to_handle(&from_handle<testbed::Testbed>(handle).add(config));
+  });
+}
+
+JNIEXPORT jstring JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePath(JNIEnv* env, jclass,
+                                                                         jlong handle) {
+  return guarded(env, jstring{nullptr}, [&] {
+    jstring path = env->NewStringUTF(device(handle).path().c_str());  // ASCII
+    check(env);
+    return path;
+  });
+}
+
+JNIEXPORT jint JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePushInput(JNIEnv* env, jclass,
+                                                                           jlong handle,
+                                                                           jbyteArray report) {
+  return guarded(env, jint{testbed::Device::kUnplugged},
+                 [&] { return jint{device(handle).push_input(to_bytes(env, report))}; });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePopOutput(
+    JNIEnv* env, jclass, jlong handle, jint timeout_ms) {
+  return guarded(env, jbyteArray{nullptr},
+                 [&] { return to_java(env, device(handle).pop_output(timeout_ms)); });
+}
+
+JNIEXPORT jint JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePendingOutputs(JNIEnv* env,
+                                                                                jclass,
+                                                                                jlong handle) {
+  return guarded(env, jint{0},
+                 [&] { return static_cast<jint>(device(handle).pending_outputs()); });
+}
+
+JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeSetFeatureReport(
+    JNIEnv* env, jclass, jlong handle, jbyteArray report) {
+  guarded_void(env, [&] { device(handle).set_feature_report(to_bytes(env, report)); });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeFeatureReport(
+    JNIEnv* env, jclass, jlong handle, jint report_id) {
+  return guarded(env, jbyteArray{nullptr}, [&] {
+    if (report_id < 0 || report_id > 255) throw std::out_of_range("reportId is 0 to 255");
+    return to_java(env, device(handle).feature_report(static_cast<std::uint8_t>(report_id)));
+  });
+}
+
+JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeUnplug(JNIEnv* env, jclass,
+                                                                        jlong handle) {
+  guarded_void(env, [&] { device(handle).unplug(); });
+}
+
+JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeReplug(JNIEnv* env, jclass,
+                                                                        jlong handle) {
+  guarded_void(env, [&] { device(handle).replug(); });
+}
+
+JNIEXPORT jboolean JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePlugged(JNIEnv* env, jclass,
+                                                                             jlong handle) {
+  return guarded(env, jboolean{JNI_FALSE},
+                 [&] { return device(handle).plugged() ? jboolean{JNI_TRUE} : jboolean{JNI_FALSE}; });
+}
+
+JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeWrites(JNIEnv* env, jclass,
+                                                                         jlong handle) {
+  return guarded(env, jlong{0}, [&] { return static_cast<jlong>(device(handle).writes()); });
+}
+
+JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeReads(JNIEnv* env, jclass,
+                                                                        jlong handle) {
+  return guarded(env, jlong{0}, [&] { return static_cast<jlong>(device(handle).reads()); });
+}
+
+}  // extern "C"

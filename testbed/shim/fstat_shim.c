@@ -1,0 +1,109 @@
+/* Preloaded after libumockdev-preload: umockdev 0.17 redirects stat() but
+ * not fstat(), so an open emulated node looks like the FIFO behind it and
+ * hidapi's string getters (fstat, then /sys/dev/char/MAJ:MIN) fail. For fds
+ * on $UMOCKDEV_DIR/dev/<name> this reports S_IFCHR with the major:minor that
+ * umockdev keeps in $UMOCKDEV_DIR/dev/.node/<name>.
+ *
+ * hidapi calls fstat() and libudev fstat64(); on i386 the two take different
+ * structs, so each is wrapped with its own type. Both libraries are built
+ * against glibc >= 2.33, which exports fstat and fstat64 directly: they do
+ * not go through __fxstat. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#ifdef __USE_FILE_OFFSET64
+#error "build without _FILE_OFFSET_BITS=64: fstat and fstat64 must stay distinct"
+#endif
+
+typedef int (*fstat_fn)(int, struct stat *);
+typedef int (*fstat64_fn)(int, struct stat64 *);
+
+/* Looked up on first use: another preload's constructor may call fstat
+ * before ours would run. */
+static void *next_symbol(void **slot, const char *name)
+{
+    void *fn = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
+    if (!fn) {
+        fn = dlsym(RTLD_NEXT, name);
+        __atomic_store_n(slot, fn, __ATOMIC_RELEASE);
+    }
+    return fn;
+}
+
+/* The emulated node's major:minor, or 0 when fd is not one. */
+static int emulated_devnum(int fd, unsigned *major_out, unsigned *minor_out)
+{
+    const char *root = getenv("UMOCKDEV_DIR");
+    if (!root)
+        return 0;
+    char fd_link[64], target[PATH_MAX], info[PATH_MAX], devnum[32];
+    snprintf(fd_link, sizeof fd_link, "/proc/self/fd/%d", fd);
+    ssize_t length = readlink(fd_link, target, sizeof target - 1);
+    if (length <= 0)
+        return 0;
+    target[length] = '\0';
+    size_t root_length = strlen(root);
+    if (strncmp(target, root, root_length) != 0 || strncmp(target + root_length, "/dev/", 5) != 0)
+        return 0;
+    /* umockdev names the info link after the node, '/' turned into '_' */
+    int used = snprintf(info, sizeof info, "%s/dev/.node/", root);
+    if (used < 0 || (size_t) used >= sizeof info)
+        return 0;
+    for (const char *c = target + root_length + 5; *c && (size_t) used < sizeof info - 1; c++)
+        info[used++] = *c == '/' ? '_' : *c;
+    info[used] = '\0';
+    length = readlink(info, devnum, sizeof devnum - 1);
+    if (length <= 0)
+        return 0;
+    devnum[length] = '\0';
+    return sscanf(devnum, "%u:%u", major_out, minor_out) == 2;
+}
+
+static void fix_up(int fd, mode_t *mode, dev_t *rdev)
+{
+    if (!(S_ISFIFO(*mode) || S_ISREG(*mode)))
+        return;
+    int saved_errno = errno;
+    unsigned major_number, minor_number;
+    if (emulated_devnum(fd, &major_number, &minor_number)) {
+        *mode = S_IFCHR | (*mode & 07777);
+        *rdev = makedev(major_number, minor_number);
+    }
+    errno = saved_errno;
+}
+
+int fstat(int fd, struct stat *buf)
+{
+    static void *real;
+    fstat_fn next = (fstat_fn) next_symbol(&real, "fstat");
+    if (!next) {
+        errno = ENOSYS;
+        return -1;
+    }
+    int result = next(fd, buf);
+    if (result == 0)
+        fix_up(fd, &buf->st_mode, &buf->st_rdev);
+    return result;
+}
+
+int fstat64(int fd, struct stat64 *buf)
+{
+    static void *real;
+    fstat64_fn next = (fstat64_fn) next_symbol(&real, "fstat64");
+    if (!next) {
+        errno = ENOSYS;
+        return -1;
+    }
+    int result = next(fd, buf);
+    if (result == 0)
+        fix_up(fd, &buf->st_mode, &buf->st_rdev);
+    return result;
+}

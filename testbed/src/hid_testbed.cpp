@@ -1,0 +1,707 @@
+// Emulated hidraw devices: sysfs entries in a umockdev testbed, a FIFO as
+// the /dev node (so poll() works) and a umockdev ioctl handler that answers
+// the client's read(), write() and ioctl() calls.
+#include "hid_testbed.h"
+
+#include "glib_handles.h"
+#include "report_descriptors.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <glib/gstdio.h>
+#include <linux/hidraw.h>
+#include <linux/input.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <utility>
+
+namespace testbed {
+namespace {
+
+using detail::GCharPtr;
+using detail::GErrorHolder;
+using detail::GObjectPtr;
+using detail::UniqueFd;
+using Report = std::vector<std::uint8_t>;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+constexpr int kHidrawMajor = 245;
+constexpr std::size_t kInputQueueLimit = 64;    // the kernel's hidraw buffer
+constexpr std::size_t kMaxReportSize = 16384;   // HID_MAX_BUFFER_SIZE
+constexpr std::size_t kMaxHidNameSize = 127;    // the kernel's hid->name
+constexpr std::size_t kOutputQueueLimit = 100000;
+
+std::atomic<bool> g_testbed_alive{false};
+
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error("testbed: " + what);
+}
+
+std::string hex(unsigned value, int width, bool upper = false) {
+  char text[16];
+  std::snprintf(text, sizeof text, upper ? "%0*X" : "%0*x", width, value);
+  return text;
+}
+
+// Cuts at most max_bytes without splitting a UTF-8 sequence.
+std::string utf8_prefix(const std::string& text, std::size_t max_bytes) {
+  if (text.size() <= max_bytes) return text;
+  std::size_t end = max_bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+GQuark generation_quark() {
+  static const GQuark quark = g_quark_from_static_string("testbed-generation");
+  return quark;
+}
+
+GQuark core_quark() {
+  static const GQuark quark = g_quark_from_static_string("testbed-core");
+  return quark;
+}
+
+// Device state shared with umockdev's worker thread. The ioctl handler owns
+// a reference, so clients that outlive the Device still find it.
+struct Core {
+  Core(const DeviceConfig& cfg, int index)
+      : config(cfg),
+        descriptor(!cfg.report_descriptor.empty() ? cfg.report_descriptor
+                   : cfg.numbered_reports         ? detail::numbered_descriptor()
+                                                  : detail::unnumbered_descriptor()),
+        path("/dev/hidraw" + std::to_string(index)),
+        hid_name(utf8_prefix(
+            cfg.manufacturer.value_or("") +
+                (cfg.manufacturer && cfg.product ? " " : "") + cfg.product.value_or(""),
+            kMaxHidNameSize)),
+        hid_phys("usb-0000:00:14.0-" + std::to_string(index + 1) + "/input" +
+                 std::to_string(cfg.interface_number)) {}
+
+  const DeviceConfig config;
+  const Report descriptor;
+  const std::string path;
+  const std::string hid_name;
+  const std::string hid_phys;
+
+  mutable std::mutex mutex;
+  std::condition_variable output_ready;
+  std::deque<Report> inputs;
+  std::deque<Report> outputs;
+  std::deque<GObjectPtr<UMockdevIoctlClient>> parked_reads;
+  std::map<std::uint8_t, Report> features;
+  UniqueFd fifo;              // one doorbell byte per queued input report
+  unsigned generation = 1;    // bumped by replug; older clients stay dead
+  bool plugged = true;
+  unsigned long writes = 0;
+  unsigned long reads = 0;
+};
+
+// --- called with core.mutex held -------------------------------------------
+
+bool is_current(const Core& core, UMockdevIoctlClient* client) {
+  const unsigned tag =
+      GPOINTER_TO_UINT(g_object_get_qdata(G_OBJECT(client), generation_quark()));
+  return core.plugged && tag == core.generation;
+}
+
+void ring_doorbell(Core& core) {
+  const char bell = 'x';
+  if (::write(core.fifo.get(), &bell, 1) != 1) {
+    // FIFO full or gone: poll() on the client side is already readable
+  }
+}
+
+void drain_doorbell(Core& core) {
+  char bell;
+  if (::read(core.fifo.get(), &bell, 1) != 1) {
+    // nothing to drain: the report was queued before a replug
+  }
+}
+
+// hidraw semantics: a short read buffer truncates the report.
+void deliver(Core& core, UMockdevIoctlClient* client, const Report& report) {
+  UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
+  const std::size_t count =
+      std::min(static_cast<std::size_t>(std::max(buffer->data_len, 0)), report.size());
+  std::memcpy(buffer->data, report.data(), count);
+  ++core.reads;
+  umockdev_ioctl_client_complete(client, static_cast<glong>(count), 0);
+}
+
+int push_locked(Core& core, Report report) {
+  if (!core.plugged) return Device::kUnplugged;
+  while (!core.parked_reads.empty()) {
+    GObjectPtr<UMockdevIoctlClient> reader = std::move(core.parked_reads.front());
+    core.parked_reads.pop_front();
+    if (umockdev_ioctl_client_get_connected(reader.get())) {
+      deliver(core, reader.get(), report);
+      return Device::kOk;
+    }
+  }
+  if (core.inputs.size() >= kInputQueueLimit) return Device::kQueueFull;
+  core.inputs.push_back(std::move(report));
+  ring_doorbell(core);
+  return Device::kOk;
+}
+
+// Marks the device gone and wakes everyone waiting on it.
+void disconnect_locked(Core& core) {
+  core.plugged = false;
+  for (auto& reader : core.parked_reads) umockdev_ioctl_client_complete(reader.get(), -1, EIO);
+  core.parked_reads.clear();
+  core.inputs.clear();
+  ring_doorbell(core);  // pollers wake up and their read() fails
+  core.output_ready.notify_all();
+}
+
+// Client memory an ioctl argument points to; written back on completion.
+GObjectPtr<UMockdevIoctlData> client_memory(UMockdevIoctlData* arg, std::size_t size) {
+  if (size == 0) return nullptr;
+  GErrorHolder error;
+  return GObjectPtr<UMockdevIoctlData>(umockdev_ioctl_data_resolve(arg, 0, size, error.out()));
+}
+
+long copy_string(UMockdevIoctlData* arg, std::size_t size, const std::string& text) {
+  auto memory = client_memory(arg, size);
+  if (!memory) return -EFAULT;
+  const std::size_t count = std::min(text.size() + 1, size);  // like hidraw: no NUL if cut
+  std::memcpy(memory->data, text.c_str(), count);
+  return static_cast<long>(count);
+}
+
+long answer_ioctl(Core& core, unsigned long request, UMockdevIoctlData* arg) {
+  if (_IOC_TYPE(request) != 'H') return -ENOTTY;
+  const std::size_t size = _IOC_SIZE(request);
+  switch (_IOC_NR(request)) {
+    case _IOC_NR(HIDIOCGRDESCSIZE): {
+      auto memory = client_memory(arg, sizeof(int));
+      if (!memory) return -EFAULT;
+      const int descriptor_size = static_cast<int>(core.descriptor.size());
+      std::memcpy(memory->data, &descriptor_size, sizeof descriptor_size);
+      return 0;
+    }
+    case _IOC_NR(HIDIOCGRDESC): {
+      auto memory = client_memory(arg, sizeof(hidraw_report_descriptor));
+      if (!memory) return -EFAULT;
+      std::uint32_t wanted = 0;
+      std::memcpy(&wanted, memory->data + offsetof(hidraw_report_descriptor, size), sizeof wanted);
+      if (wanted > HID_MAX_DESCRIPTOR_SIZE - 1) return -EINVAL;
+      std::memcpy(memory->data + offsetof(hidraw_report_descriptor, value), core.descriptor.data(),
+                  std::min<std::size_t>(wanted, core.descriptor.size()));
+      return 0;
+    }
+    case _IOC_NR(HIDIOCGRAWINFO): {
+      auto memory = client_memory(arg, sizeof(hidraw_devinfo));
+      if (!memory) return -EFAULT;
+      hidraw_devinfo info{};
+      info.bustype = BUS_USB;
+      info.vendor = static_cast<__s16>(core.config.vendor_id);
+      info.product = static_cast<__s16>(core.config.product_id);
+      std::memcpy(memory->data, &info, sizeof info);
+      return 0;
+    }
+    case _IOC_NR(HIDIOCGRAWNAME(0)):
+      return copy_string(arg, size, core.hid_name);
+    case _IOC_NR(HIDIOCGRAWPHYS(0)):
+      return copy_string(arg, size, core.hid_phys);
+    case _IOC_NR(HIDIOCGRAWUNIQ(0)):
+      return copy_string(arg, size, core.config.serial.value_or(""));
+    case _IOC_NR(HIDIOCSFEATURE(0)): {
+      auto memory = client_memory(arg, size);
+      if (!memory) return -EINVAL;
+      core.features[memory->data[0]] = Report(memory->data, memory->data + size);
+      return static_cast<long>(size);
+    }
+    case _IOC_NR(HIDIOCGFEATURE(0)): {
+      auto memory = client_memory(arg, size);
+      if (!memory) return -EINVAL;
+      const auto found = core.features.find(memory->data[0]);
+      if (found == core.features.end()) return -EPIPE;  // a stalled GET_REPORT
+      const std::size_t count = std::min(size, found->second.size());
+      std::memcpy(memory->data, found->second.data(), count);
+      return static_cast<long>(count);
+    }
+    default:
+      return -ENOTTY;
+  }
+}
+
+// --- umockdev signal handlers (umockdev's worker thread) ---------------------
+
+void on_client_connected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+  Core& core = *static_cast<Core*>(data);
+  std::lock_guard<std::mutex> lock(core.mutex);
+  g_object_set_qdata(G_OBJECT(client), generation_quark(),
+                     GUINT_TO_POINTER(core.plugged ? core.generation : 0u));
+}
+
+gboolean on_read(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+  Core& core = *static_cast<Core*>(data);
+  std::lock_guard<std::mutex> lock(core.mutex);
+  if (!is_current(core, client)) {
+    umockdev_ioctl_client_complete(client, -1, EIO);
+  } else if (core.inputs.empty()) {
+    core.parked_reads.push_back(detail::add_ref(client));  // completed by push or unplug
+  } else {
+    drain_doorbell(core);
+    deliver(core, client, core.inputs.front());
+    core.inputs.pop_front();
+  }
+  return TRUE;
+}
+
+gboolean on_write(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+  Core& core = *static_cast<Core*>(data);
+  UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
+  const std::size_t size = static_cast<std::size_t>(std::max(buffer->data_len, 0));
+  std::lock_guard<std::mutex> lock(core.mutex);
+  if (!is_current(core, client)) {
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+    return TRUE;
+  }
+  if (size < 2 || size > kMaxReportSize) {  // the kernel's hidraw checks
+    umockdev_ioctl_client_complete(client, -1, EINVAL);
+    return TRUE;
+  }
+  Report report(buffer->data, buffer->data + size);
+  ++core.writes;
+  if (core.config.echo) {
+    // the kernel strips report ID 0, so the device never sees it
+    push_locked(core, report[0] == 0 ? Report(report.begin() + 1, report.end()) : report);
+  }
+  if (core.outputs.size() >= kOutputQueueLimit) core.outputs.pop_front();
+  core.outputs.push_back(std::move(report));
+  core.output_ready.notify_all();
+  umockdev_ioctl_client_complete(client, static_cast<glong>(size), 0);
+  return TRUE;
+}
+
+gboolean on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+  Core& core = *static_cast<Core*>(data);
+  const unsigned long request = umockdev_ioctl_client_get_request(client);
+  long result;
+  {
+    std::lock_guard<std::mutex> lock(core.mutex);
+    result = is_current(core, client)
+                 ? answer_ioctl(core, request, umockdev_ioctl_client_get_arg(client))
+                 : -ENODEV;
+  }
+  if (result < 0)
+    umockdev_ioctl_client_complete(client, -1, static_cast<gint>(-result));
+  else
+    umockdev_ioctl_client_complete(client, result, 0);
+  return TRUE;
+}
+
+// --- sysfs -------------------------------------------------------------------
+
+// NULL-terminated key/value array as umockdev_testbed_add_devicev takes it.
+class KeyValueArray {
+ public:
+  explicit KeyValueArray(const Pairs& pairs) {
+    for (const auto& [key, value] : pairs) {
+      pointers_.push_back(const_cast<char*>(key.c_str()));
+      pointers_.push_back(const_cast<char*>(value.c_str()));
+    }
+    pointers_.push_back(nullptr);
+  }
+  char** get() { return pointers_.data(); }
+
+ private:
+  std::vector<char*> pointers_;
+};
+
+std::string add_sysfs_device(UMockdevTestbed* bed, const char* subsystem, const std::string& name,
+                             const std::string& parent, const Pairs& attributes,
+                             const Pairs& properties) {
+  KeyValueArray attribute_array(attributes);
+  KeyValueArray property_array(properties);
+  char* path = umockdev_testbed_add_devicev(bed, subsystem, name.c_str(),
+                                            parent.empty() ? nullptr : parent.c_str(),
+                                            attribute_array.get(), property_array.get());
+  if (!path) fail("cannot create sysfs device " + name);
+  return detail::take_string(path);
+}
+
+// GIO ignores SIGPIPE process-wide when its socket class first loads. A host
+// with its own handler (the JVM, which checks it) gets that handler back; a
+// host with the default keeps GIO's choice. Under the JVM's libjsig, which
+// already keeps native code off its handlers, a restore would chain the JVM
+// handler to itself.
+class SigpipeHandlerKeeper {
+ public:
+  SigpipeHandlerKeeper()
+      : active_(::dlsym(RTLD_DEFAULT, "JVM_get_signal_action") == nullptr) {
+    if (active_) sigaction(SIGPIPE, nullptr, &saved_);
+  }
+  SigpipeHandlerKeeper(const SigpipeHandlerKeeper&) = delete;
+  SigpipeHandlerKeeper& operator=(const SigpipeHandlerKeeper&) = delete;
+  ~SigpipeHandlerKeeper() {
+    const bool host_handler = (saved_.sa_flags & SA_SIGINFO) || saved_.sa_handler != SIG_DFL;
+    if (active_ && host_handler) sigaction(SIGPIPE, &saved_, nullptr);
+  }
+
+ private:
+  bool active_;
+  struct sigaction saved_ {};
+};
+
+}  // namespace
+
+// --- Device --------------------------------------------------------------------
+
+struct Device::Impl {
+  Impl(UMockdevTestbed* testbed, std::string root_dir, int device_index, const DeviceConfig& config)
+      : bed(testbed),
+        root(std::move(root_dir)),
+        index(device_index),
+        core(std::make_shared<Core>(config, device_index)) {}
+
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+
+  ~Impl() {
+    {
+      std::lock_guard<std::mutex> lock(core->mutex);
+      disconnect_locked(*core);
+    }
+    detach();  // the sysfs entries go with the testbed's directory
+  }
+
+  void start() {
+    core->fifo = create_node();
+    attach();
+    create_sysfs();  // last: whatever hidapi enumerates is openable
+  }
+
+  // A fresh handler per plug-in: umockdev stops a detached listener
+  // asynchronously, and a reused handler could race with that. Handlers of
+  // earlier plug-ins keep serving (and failing) their old clients.
+  void attach() {
+    handler.reset(umockdev_ioctl_base_new());
+    GObject* object = G_OBJECT(handler.get());
+    g_object_set_qdata_full(object, core_quark(), new std::shared_ptr<Core>(core),
+                            [](gpointer owned) { delete static_cast<std::shared_ptr<Core>*>(owned); });
+    g_signal_connect(object, "client-connected", G_CALLBACK(on_client_connected), core.get());
+    g_signal_connect(object, "handle-read", G_CALLBACK(on_read), core.get());
+    g_signal_connect(object, "handle-write", G_CALLBACK(on_write), core.get());
+    g_signal_connect(object, "handle-ioctl", G_CALLBACK(on_ioctl), core.get());
+    g_unlink(socket_path().c_str());  // the previous listener's
+    GErrorHolder error;
+    if (!umockdev_testbed_attach_ioctl(bed, core->path.c_str(), handler.get(), error.out()))
+      fail("cannot attach the ioctl handler of " + core->path + ": " + error.message());
+    attached = true;
+  }
+
+  // The preload connects to the node's socket even when open() fails, keeps
+  // that connection and aborts after 50: an absent node needs an absent
+  // socket.
+  void detach() {
+    if (!attached) return;
+    GErrorHolder error;
+    umockdev_testbed_detach_ioctl(bed, core->path.c_str(), error.out());
+    g_unlink(socket_path().c_str());
+    attached = false;
+  }
+
+  std::string socket_path() const { return root + "/ioctl" + core->path; }
+
+  // umockdev creates no node for the device: a FIFO gives poll() for free.
+  UniqueFd create_node() const {
+    const std::string node = root + core->path;
+    const std::string dev_dir = root + "/dev";
+    if (g_mkdir_with_parents(dev_dir.c_str(), 0755) != 0)
+      fail("cannot create " + dev_dir + ": " + std::strerror(errno));
+    if (::mkfifo(node.c_str(), 0666) != 0)
+      fail("cannot create " + node + ": " + std::strerror(errno));
+    UniqueFd fifo(::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (fifo.get() < 0) fail("cannot open " + node + ": " + std::strerror(errno));
+    return fifo;
+  }
+
+  // The tree hidapi's hidraw back end reads: usb device, interface, hid, hidraw.
+  void create_sysfs() {
+    const DeviceConfig& cfg = core->config;
+    const std::string port = "1-" + std::to_string(index + 1);
+    const std::string product_key =
+        hex(cfg.vendor_id, 1) + "/" + hex(cfg.product_id, 1) + "/" + hex(cfg.release, 1);
+    const std::string devnum = std::to_string(index + 2);
+
+    Pairs usb_attributes = {
+        {"idVendor", hex(cfg.vendor_id, 4) + "\n"},
+        {"idProduct", hex(cfg.product_id, 4) + "\n"},
+        {"bcdDevice", hex(cfg.release, 4) + "\n"},
+        {"busnum", "1\n"},
+        {"devnum", devnum + "\n"},
+        {"bNumInterfaces", " 1\n"},
+        {"bConfigurationValue", "1\n"},
+        {"speed", "12\n"},
+    };
+    if (cfg.manufacturer) usb_attributes.emplace_back("manufacturer", *cfg.manufacturer + "\n");
+    if (cfg.product) usb_attributes.emplace_back("product", *cfg.product + "\n");
+    if (cfg.serial) usb_attributes.emplace_back("serial", *cfg.serial + "\n");
+    sysfs_usb = add_sysfs_device(bed, "usb", "pci0000:00/0000:00:14.0/usb1/" + port, "",
+                                 usb_attributes,
+                                 {{"DEVTYPE", "usb_device"}, {"PRODUCT", product_key},
+                                  {"TYPE", "0/0/0"}, {"BUSNUM", "001"}, {"DEVNUM", devnum}});
+
+    sysfs_interface = add_sysfs_device(
+        bed, "usb", port + ":1.0", sysfs_usb,
+        {{"bInterfaceNumber", hex(static_cast<unsigned>(cfg.interface_number), 2) + "\n"},
+         {"bInterfaceClass", "03\n"},
+         {"bInterfaceSubClass", "00\n"},
+         {"bInterfaceProtocol", "00\n"},
+         {"bAlternateSetting", " 0\n"},
+         {"bNumEndpoints", "02\n"}},
+        {{"DEVTYPE", "usb_interface"}, {"INTERFACE", "3/0/0"}, {"PRODUCT", product_key}});
+
+    // hidapi skips a device unless HID_ID, HID_NAME and HID_UNIQ are all
+    // there; HID_NAME goes last so that a long uevent never hides the others.
+    const std::string hid_device = "0003:" + hex(cfg.vendor_id, 4, true) + ":" +
+                                   hex(cfg.product_id, 4, true) + "." + hex(index + 1, 4, true);
+    sysfs_hid = add_sysfs_device(
+        bed, "hid", hid_device, sysfs_interface, {{"country", "00\n"}},
+        {{"DRIVER", "hid-generic"},
+         {"HID_ID", "0003:" + hex(cfg.vendor_id, 8, true) + ":" + hex(cfg.product_id, 8, true)},
+         {"HID_UNIQ", cfg.serial.value_or("")},
+         {"HID_PHYS", core->hid_phys},
+         {"MODALIAS", "hid:b0003g0001v" + hex(cfg.vendor_id, 8, true) + "p" +
+                          hex(cfg.product_id, 8, true)},
+         {"HID_NAME", core->hid_name}});
+    umockdev_testbed_set_attribute_binary(bed, sysfs_hid.c_str(), "report_descriptor",
+                                          const_cast<std::uint8_t*>(core->descriptor.data()),
+                                          static_cast<gint>(core->descriptor.size()));
+
+    // "dev" without a newline, or remove_device leaves /sys/dev/char behind
+    const std::string minor = std::to_string(index);
+    sysfs_hidraw = add_sysfs_device(
+        bed, "hidraw", "hidraw/hidraw" + minor, sysfs_hid,
+        {{"dev", std::to_string(kHidrawMajor) + ":" + minor}},
+        {{"DEVNAME", core->path}, {"MAJOR", std::to_string(kHidrawMajor)}, {"MINOR", minor}});
+    umockdev_testbed_set_attribute_link(bed, sysfs_hidraw.c_str(), "device",
+                                        ("../../../" + hid_device).c_str());
+  }
+
+  // Children first: remove_device cleans class links and nodes of its own
+  // device only.
+  void remove_sysfs() {
+    umockdev_testbed_uevent(bed, sysfs_hidraw.c_str(), "remove");
+    for (const std::string* path : {&sysfs_hidraw, &sysfs_hid, &sysfs_interface, &sysfs_usb})
+      umockdev_testbed_remove_device(bed, path->c_str());
+  }
+
+  UMockdevTestbed* const bed;  // the Testbed outlives its devices
+  const std::string root;
+  const int index;
+  const std::shared_ptr<Core> core;
+  GObjectPtr<UMockdevIoctlBase> handler;
+  bool attached = false;
+  std::mutex plug_mutex;  // serialises unplug and replug
+  std::string sysfs_usb, sysfs_interface, sysfs_hid, sysfs_hidraw;
+};
+
+Device::Device(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Device::~Device() = default;
+
+const std::string& Device::path() const { return impl_->core->path; }
+
+int Device::push_input(const std::vector<std::uint8_t>& report) {
+  if (report.empty() || report.size() > kMaxReportSize)
+    throw std::invalid_argument("testbed: an input report has 1 to 16384 bytes");
+  Core& core = *impl_->core;
+  std::lock_guard<std::mutex> lock(core.mutex);
+  return push_locked(core, report);
+}
+
+std::optional<std::vector<std::uint8_t>> Device::pop_output(int timeout_ms) {
+  Core& core = *impl_->core;
+  std::unique_lock<std::mutex> lock(core.mutex);
+  const auto ready = [&core] { return !core.outputs.empty(); };
+  if (timeout_ms < 0)
+    core.output_ready.wait(lock, ready);
+  else if (!core.output_ready.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+    return std::nullopt;
+  Report report = std::move(core.outputs.front());
+  core.outputs.pop_front();
+  return report;
+}
+
+std::size_t Device::pending_outputs() const {
+  std::lock_guard<std::mutex> lock(impl_->core->mutex);
+  return impl_->core->outputs.size();
+}
+
+void Device::set_feature_report(const std::vector<std::uint8_t>& report) {
+  if (report.empty() || report.size() > kMaxReportSize)
+    throw std::invalid_argument("testbed: a feature report has 1 to 16384 bytes");
+  std::lock_guard<std::mutex> lock(impl_->core->mutex);
+  impl_->core->features[report[0]] = report;
+}
+
+std::optional<std::vector<std::uint8_t>> Device::feature_report(std::uint8_t report_id) const {
+  std::lock_guard<std::mutex> lock(impl_->core->mutex);
+  const auto found = impl_->core->features.find(report_id);
+  if (found == impl_->core->features.end()) return std::nullopt;
+  return found->second;
+}
+
+void Device::unplug() {
+  std::lock_guard<std::mutex> plug_lock(impl_->plug_mutex);
+  {
+    std::lock_guard<std::mutex> lock(impl_->core->mutex);
+    if (!impl_->core->plugged) return;
+    disconnect_locked(*impl_->core);
+  }
+  impl_->detach();
+  impl_->remove_sysfs();  // and the node
+}
+
+void Device::replug() {
+  std::lock_guard<std::mutex> plug_lock(impl_->plug_mutex);
+  Core& core = *impl_->core;
+  {
+    std::lock_guard<std::mutex> lock(core.mutex);
+    if (core.plugged) return;
+  }
+  UniqueFd fifo = impl_->create_node();
+  {
+    std::lock_guard<std::mutex> lock(core.mutex);
+    core.fifo = std::move(fifo);  // old clients keep the old FIFO
+    ++core.generation;
+    core.plugged = true;
+  }
+  impl_->attach();
+  impl_->create_sysfs();
+  umockdev_testbed_uevent(impl_->bed, impl_->sysfs_hidraw.c_str(), "add");
+}
+
+bool Device::plugged() const {
+  std::lock_guard<std::mutex> lock(impl_->core->mutex);
+  return impl_->core->plugged;
+}
+
+unsigned long Device::writes() const {
+  std::lock_guard<std::mutex> lock(impl_->core->mutex);
+  return impl_->core->writes;
+}
+
+unsigned long Device::reads() const {
+  std::lock_guard<std::mutex> lock(impl_->core->mutex);
+  return impl_->core->reads;
+}
+
+// --- Testbed -------------------------------------------------------------------
+
+bool preload_active() {
+  // Only a preload present at process start takes over libc calls; a
+  // dlopen() now would not, so look without loading.
+  void* preload = ::dlopen("libumockdev-preload.so.0", RTLD_NOW | RTLD_NOLOAD);
+  if (!preload) return false;
+  ::dlclose(preload);
+  return true;
+}
+
+struct Testbed::Impl {
+  Impl() {
+    if (!preload_active())
+      fail("libumockdev-preload.so.0 is not loaded: start the process with "
+           "LD_PRELOAD=\"libumockdev-preload.so.0 libtestbed_fstat.so\"");
+    if (g_testbed_alive.exchange(true)) fail("another Testbed is alive in this process");
+    try {
+      {
+        SigpipeHandlerKeeper keeper;  // a short window: the JVM samples handlers
+        g_type_class_unref(g_type_class_ref(G_TYPE_SOCKET));
+      }
+      bed.reset(umockdev_testbed_new());  // sets $UMOCKDEV_DIR
+      root = detail::take_string(umockdev_testbed_get_root_dir(bed.get()));
+      struct stat sys_root {};
+      // the real sysfs root has inode 1
+      if (::stat("/sys", &sys_root) != 0 || sys_root.st_ino <= 1)
+        fail("/sys is not redirected: libumockdev-preload must be in LD_PRELOAD "
+             "when the process starts");
+      // the preload would take the emulator's own files for device files
+      for (const char* redirected : {"/dev/", "/sys/", "/proc/"})
+        if (root.rfind(redirected, 0) == 0)
+          fail("testbed directory " + root + " is under " + redirected + ": point TMPDIR elsewhere");
+      // libudev resolves links, and umockdev then no longer recognises the paths
+      GCharPtr resolved(::realpath(root.c_str(), nullptr));
+      if (!resolved || root != resolved.get())
+        fail("testbed directory " + root + " goes through a symlink: set TMPDIR to a real path");
+      // Unused here, and its presence makes every failed open() of a /dev path
+      // cost the preload a connection and one of its 50 fd slots.
+      g_unlink((root + "/ioctl/_default").c_str());
+      const std::size_t socket_path = root.size() + std::strlen("/ioctl/dev/hidraw99999");
+      if (socket_path >= sizeof(sockaddr_un::sun_path))
+        fail("testbed directory " + root + " is too long for a unix socket path: shorten TMPDIR");
+    } catch (...) {
+      bed.reset();
+      g_testbed_alive = false;
+      throw;
+    }
+  }
+
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+
+  ~Impl() {
+    while (!devices.empty()) devices.pop_back();
+    bed.reset();  // removes the directory, unsets $UMOCKDEV_DIR
+    g_testbed_alive = false;
+  }
+
+  GObjectPtr<UMockdevTestbed> bed;
+  std::string root;
+  mutable std::mutex mutex;
+  std::vector<std::unique_ptr<Device>> devices;
+  int next_index = 0;
+};
+
+Testbed::Testbed() : impl_(std::make_unique<Impl>()) {}
+Testbed::~Testbed() = default;
+
+Device& Testbed::add(const DeviceConfig& config) {
+  if (config.interface_number < 0 || config.interface_number > 255)
+    throw std::invalid_argument("testbed: interface_number is 0 to 255");
+  if (config.report_descriptor.size() > HID_MAX_DESCRIPTOR_SIZE)
+    throw std::invalid_argument("testbed: a report descriptor has at most 4096 bytes");
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const int index = impl_->next_index++;  // never reused, even after a failed add
+  auto device_impl = std::make_unique<Device::Impl>(impl_->bed.get(), impl_->root, index, config);
+  Device::Impl& started = *device_impl;
+  impl_->devices.push_back(std::unique_ptr<Device>(new Device(std::move(device_impl))));
+  try {
+    started.start();
+  } catch (...) {
+    impl_->devices.pop_back();
+    throw;
+  }
+  return *impl_->devices.back();
+}
+
+std::size_t Testbed::device_count() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->devices.size();
+}
+
+const std::string& Testbed::root_dir() const { return impl_->root; }
+
+}  // namespace testbed

@@ -1,0 +1,283 @@
+// Drives the emulator through the real hidapi (hidraw back end). Run with
+// LD_PRELOAD="libumockdev-preload.so.0 libtestbed_fstat.so", LC_ALL=C.UTF-8.
+#include <gtest/gtest.h>
+#include <hidapi.h>
+
+#include <chrono>
+#include <clocale>
+#include <future>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "hid_testbed.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Handle = std::unique_ptr<hid_device, decltype(&hid_close)>;
+using Enumeration = std::unique_ptr<hid_device_info, decltype(&hid_free_enumeration)>;
+using namespace std::chrono_literals;
+
+Handle open_path(const std::string& path) { return Handle(hid_open_path(path.c_str()), hid_close); }
+Enumeration enumerate(std::uint16_t vid, std::uint16_t pid) {
+  return Enumeration(hid_enumerate(vid, pid), hid_free_enumeration);
+}
+int count(const Enumeration& list) {
+  int n = 0;
+  for (auto* info = list.get(); info; info = info->next) ++n;
+  return n;
+}
+Bytes pattern(std::size_t size, std::uint8_t first, std::uint8_t seed) {
+  Bytes bytes(size);
+  bytes[0] = first;
+  for (std::size_t i = 1; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(seed + 7 * i);
+  return bytes;
+}
+int write(const Handle& h, const Bytes& b) { return hid_write(h.get(), b.data(), b.size()); }
+Bytes read(const Handle& h, std::size_t capacity, int timeout_ms) {
+  Bytes buffer(capacity);
+  const int n = hid_read_timeout(h.get(), buffer.data(), capacity, timeout_ms);
+  buffer.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return buffer;
+}
+testbed::DeviceConfig config(std::uint16_t pid) {
+  testbed::DeviceConfig cfg;
+  cfg.vendor_id = 0x1d50;
+  cfg.product_id = pid;
+  cfg.manufacturer = "Orvanta";
+  cfg.product = "Widget";
+  cfg.serial = "SN-" + std::to_string(pid);
+  return cfg;
+}
+std::string repeat(const std::string& unit, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += unit;
+  return out;
+}
+std::wstring repeat(const std::wstring& unit, int times) {
+  std::wstring out;
+  for (int i = 0; i < times; ++i) out += unit;
+  return out;
+}
+
+TEST(Testbed, OneInstancePerProcess) {
+  ASSERT_TRUE(testbed::preload_active());
+  testbed::Testbed bed;
+  EXPECT_THROW(testbed::Testbed second, std::runtime_error);
+}
+
+TEST(Enumeration, ReportsIdsStringsAndDescriptorUsage) {
+  testbed::Testbed bed;
+  auto plain = config(0x0001);
+  plain.release = 0x0123;
+  plain.interface_number = 2;
+  auto fancy = config(0x0002);
+  fancy.manufacturer.reset();
+  fancy.product = repeat(u8"Größe 測試 🎮 ", 30);  // 390 characters
+  fancy.serial = u8"SN-ü-😀";
+  const auto& a = bed.add(plain);
+  const auto& b = bed.add(fancy);
+
+  auto list = enumerate(0x1d50, 0);
+  ASSERT_EQ(count(list), 2);
+  for (auto* info = list.get(); info; info = info->next) {
+    EXPECT_EQ(info->bus_type, HID_API_BUS_USB);
+    EXPECT_EQ(info->usage_page, 0xFF00);
+    EXPECT_EQ(info->usage, 1);
+    if (info->path == a.path()) {
+      EXPECT_EQ(info->product_id, 0x0001);
+      EXPECT_EQ(info->release_number, 0x0123);
+      EXPECT_EQ(info->interface_number, 2);
+      EXPECT_STREQ(info->manufacturer_string, L"Orvanta");
+      EXPECT_STREQ(info->product_string, L"Widget");
+      EXPECT_STREQ(info->serial_number, L"SN-1");
+    } else {
+      EXPECT_EQ(info->path, b.path());
+      EXPECT_EQ(info->manufacturer_string, nullptr);
+      ASSERT_NE(info->product_string, nullptr);
+      EXPECT_EQ(std::wstring(info->product_string), repeat(L"Größe 測試 🎮 ", 30));
+      EXPECT_STREQ(info->serial_number, L"SN-ü-😀");
+    }
+  }
+
+  // on an open handle hidapi fstat()s the node: needs the shim
+  Handle h(hid_open(0x1d50, 0x0002, L"SN-ü-😀"), hid_close);
+  ASSERT_TRUE(h);
+  wchar_t text[512];
+  ASSERT_EQ(hid_get_product_string(h.get(), text, 512), 0) << hid_error(h.get());
+  EXPECT_EQ(std::wstring(text), repeat(L"Größe 測試 🎮 ", 30));
+  ASSERT_EQ(hid_get_manufacturer_string(h.get(), text, 512), 0);
+  EXPECT_STREQ(text, L"");
+  EXPECT_EQ(hid_open(0x1d50, 0x0003, nullptr), nullptr);
+}
+
+TEST(Io, WritesReachTheDeviceByteForByte) {
+  testbed::Testbed bed;
+  auto& dev = bed.add(config(0x0010));
+  Handle h = open_path(dev.path());
+  ASSERT_TRUE(h);
+  const Bytes report = pattern(65, 0x00, 0x10);  // report ID 0 stays in: the device sees write()
+  ASSERT_EQ(write(h, report), 65);
+  EXPECT_EQ(dev.pop_output(1000), report);
+  EXPECT_EQ(write(h, Bytes{0x00}), -1);  // hidraw rejects < 2 bytes
+  EXPECT_EQ(dev.pending_outputs(), 0u);
+  EXPECT_EQ(dev.writes(), 1u);
+  EXPECT_EQ(dev.pop_output(0), std::nullopt);
+}
+
+TEST(Io, InputsArriveWholeInOrderAndTruncated) {
+  testbed::Testbed bed;
+  auto& dev = bed.add(config(0x0011));
+  Handle h = open_path(dev.path());
+  ASSERT_TRUE(h);
+  EXPECT_EQ(read(h, 64, 0).size(), 0u);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(read(h, 64, 200).size(), 0u);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 190ms);
+
+  const Bytes first = pattern(64, 0xA1, 1), second = pattern(9, 0xB2, 2);
+  ASSERT_EQ(dev.push_input(first), testbed::Device::kOk);
+  ASSERT_EQ(dev.push_input(second), testbed::Device::kOk);
+  EXPECT_EQ(read(h, 10, 1000), Bytes(first.begin(), first.begin() + 10));  // rest dropped
+  EXPECT_EQ(read(h, 64, 1000), second);
+
+  // a blocking read parks until input arrives
+  auto late = std::async(std::launch::async, [&] { return read(h, 64, -1); });
+  std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(dev.push_input(first), testbed::Device::kOk);
+  ASSERT_EQ(late.wait_for(2s), std::future_status::ready);
+  EXPECT_EQ(late.get(), first);
+  EXPECT_EQ(dev.reads(), 3u);
+
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(dev.push_input(second), testbed::Device::kOk);
+  EXPECT_EQ(dev.push_input(second), testbed::Device::kQueueFull);
+}
+
+TEST(Io, EchoDevicesAnswerOnlyTheirOwnHost) {
+  testbed::Testbed bed;
+  std::vector<Handle> handles;
+  std::vector<testbed::Device*> devices;
+  for (std::uint16_t pid = 0x20; pid < 0x24; ++pid) {
+    auto cfg = config(pid);
+    cfg.echo = true;
+    devices.push_back(&bed.add(cfg));
+    handles.push_back(open_path(devices.back()->path()));
+    ASSERT_TRUE(handles.back());
+  }
+  for (int round = 0; round < 5; ++round) {
+    for (std::size_t i = 0; i < handles.size(); ++i)
+      ASSERT_EQ(write(handles[i], pattern(65, 0x00, static_cast<std::uint8_t>(i * 16 + round))), 65);
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+      const Bytes sent = pattern(65, 0x00, static_cast<std::uint8_t>(i * 16 + round));
+      EXPECT_EQ(read(handles[i], 65, 1000), Bytes(sent.begin() + 1, sent.end()));  // ID 0 stripped
+      EXPECT_EQ(devices[i]->pop_output(0), sent);
+    }
+  }
+  ASSERT_EQ(write(handles[0], Bytes{0x07, 1, 2}), 3);
+  EXPECT_EQ(read(handles[0], 64, 1000), (Bytes{0x07, 1, 2}));  // a nonzero ID is data
+}
+
+TEST(Io, NumberedReportsKeepTheirIds) {
+  testbed::Testbed bed;
+  auto cfg = config(0x0030);
+  cfg.numbered_reports = true;
+  auto& dev = bed.add(cfg);
+  Handle h = open_path(dev.path());
+  ASSERT_TRUE(h);
+  const Bytes out = pattern(33, 0x02, 3), in = pattern(9, 0x01, 4);
+  ASSERT_EQ(write(h, out), 33);
+  EXPECT_EQ(dev.pop_output(1000), out);
+  ASSERT_EQ(dev.push_input(in), testbed::Device::kOk);
+  EXPECT_EQ(read(h, 64, 1000), in);
+
+  const Bytes feature = pattern(17, 0x03, 5);
+  ASSERT_EQ(hid_send_feature_report(h.get(), feature.data(), feature.size()), 17);
+  EXPECT_EQ(dev.feature_report(0x03), feature);
+  dev.set_feature_report(pattern(17, 0x03, 6));
+  Bytes got(17, 0);
+  got[0] = 0x03;
+  ASSERT_EQ(hid_get_feature_report(h.get(), got.data(), got.size()), 17);
+  EXPECT_EQ(got, pattern(17, 0x03, 6));
+  got[0] = 0x09;
+  EXPECT_EQ(hid_get_feature_report(h.get(), got.data(), got.size()), -1);
+}
+
+TEST(Hotplug, UnplugEndsBlockedReadAndLeavesEnumeration) {
+  testbed::Testbed bed;
+  auto& dev = bed.add(config(0x0040));
+  auto& other = bed.add(config(0x0041));
+  Handle blocking = open_path(dev.path()), polling = open_path(dev.path());
+  ASSERT_TRUE(blocking && polling);
+  auto parked = std::async(std::launch::async, [&] {
+    Bytes buffer(64);
+    return hid_read(blocking.get(), buffer.data(), buffer.size());
+  });
+  auto timed = std::async(std::launch::async, [&] {
+    Bytes buffer(64);
+    return hid_read_timeout(polling.get(), buffer.data(), buffer.size(), 5000);
+  });
+  std::this_thread::sleep_for(150ms);
+  dev.unplug();
+  ASSERT_EQ(parked.wait_for(1s), std::future_status::ready) << "blocked hid_read hangs";
+  ASSERT_EQ(timed.wait_for(1s), std::future_status::ready);
+  EXPECT_EQ(parked.get(), -1);
+  EXPECT_EQ(timed.get(), -1);
+  EXPECT_EQ(write(blocking, pattern(65, 0, 0)), -1);
+  EXPECT_EQ(dev.push_input(Bytes{1}), testbed::Device::kUnplugged);
+  for (int i = 0; i < 60; ++i) {  // umockdev's preload aborts after 50 leaked ones
+    ASSERT_FALSE(open_path(dev.path()));
+    ASSERT_FALSE(open_path("/dev/hidraw77"));
+  }
+  EXPECT_EQ(count(enumerate(0x1d50, 0x0040)), 0);
+  EXPECT_EQ(count(enumerate(0x1d50, 0x0041)), 1);
+  Handle unaffected = open_path(other.path());
+  ASSERT_TRUE(unaffected);
+  EXPECT_EQ(write(unaffected, pattern(3, 0, 0)), 3);
+}
+
+TEST(Hotplug, ReplugBringsTheDeviceBackButNotOldHandles) {
+  testbed::Testbed bed;
+  auto& dev = bed.add(config(0x0050));
+  Handle old = open_path(dev.path());
+  ASSERT_TRUE(old);
+  dev.unplug();
+  dev.replug();
+  EXPECT_TRUE(dev.plugged());
+  auto list = enumerate(0x1d50, 0x0050);
+  ASSERT_EQ(count(list), 1);
+  EXPECT_EQ(list->path, dev.path());
+  Handle fresh = open_path(dev.path());
+  ASSERT_TRUE(fresh);
+  wchar_t serial[32];
+  ASSERT_EQ(hid_get_serial_number_string(fresh.get(), serial, 32), 0);
+  EXPECT_STREQ(serial, L"SN-80");
+  ASSERT_EQ(write(fresh, pattern(5, 0, 9)), 5);
+  EXPECT_EQ(dev.pop_output(1000), pattern(5, 0, 9));
+  ASSERT_EQ(dev.push_input(Bytes{4, 5, 6}), testbed::Device::kOk);
+  EXPECT_EQ(read(fresh, 64, 1000), (Bytes{4, 5, 6}));
+  EXPECT_EQ(write(old, pattern(5, 0, 9)), -1);
+  Bytes buffer(64);
+  EXPECT_EQ(hid_read_timeout(old.get(), buffer.data(), buffer.size(), 100), -1);
+}
+
+TEST(Scale, ThousandDevicesEnumerate) {
+  testbed::Testbed bed;
+  for (int i = 0; i < 1000; ++i) bed.add(config(static_cast<std::uint16_t>(0x1000 + i)));
+  EXPECT_EQ(count(enumerate(0x1d50, 0)), 1000);
+  Handle last = open_path("/dev/hidraw999");
+  ASSERT_TRUE(last);
+  EXPECT_EQ(write(last, pattern(3, 0, 1)), 3);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");  // hidapi decodes sysfs strings with the locale
+  testing::InitGoogleTest(&argc, argv);
+  if (hid_init() != 0) return 2;
+  const int result = RUN_ALL_TESTS();
+  hid_exit();
+  return result;
+}
