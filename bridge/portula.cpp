@@ -247,14 +247,14 @@ JNIEXPORT jobjectArray JNICALL Java_com_orvanta_jni_HIDClassConnector__1enumerat
         env->CallVoidMethod(object, setter, string.get());
         return !env->ExceptionCheck();
     };
+    const char *const function = __func__;
     auto set_name = [&](jobject object, jmethodID setter, const wchar_t *name) {
         if (name == nullptr) {
             return true;  // the property keeps its Java default
         }
         Utf16 units(name);
         if (!units) {
-            PORTULA_THROW(env, "Java_com_orvanta_jni_HIDClassConnector__1enumerateDevices",
-                          "Unable to allocate memory.");
+            PORTULA_THROW(env, function, "Unable to allocate memory.");
             return false;
         }
         return set_string(object, setter,

@@ -1,10 +1,30 @@
 #include "CHIDDevice.h"
 
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 int32_t CHIDDevice::ref_counter = 0;
 
 namespace {
 // IDs arrive as Java ints; hidapi takes 16 bits.
 unsigned short low16(int id) { return static_cast<unsigned short>(id & 0xFFFF); }
+
+// hidapi 0.13 frees its device twice when a path opens but is no hidraw node
+// (/dev/null, a regular file): its HIDIOCGRDESCSIZE probe fails. Such paths
+// are turned away here with the same probe. Paths that do not open at all are
+// left to hidapi, which fails on them cleanly.
+bool refused_by_hidraw(const char *path) {
+    const int fd = ::open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    int size = 0;
+    const bool refused = ::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0;
+    ::close(fd);
+    return refused;
+}
 }  // namespace
 
 CHIDDevice::CHIDDevice() : device(nullptr) {
@@ -30,7 +50,7 @@ hid_device *CHIDDevice::open_device(int vendor_id, int product_id) {
 
 hid_device *CHIDDevice::open_device(const char *path) {
     close_device();
-    device = hid_open_path(path);
+    device = refused_by_hidraw(path) ? nullptr : hid_open_path(path);
     return device;
 }
 

@@ -107,6 +107,12 @@ TEST_F(CHIDDeviceTest, OpeningClosesFirstAndAFailedOpenLeavesItClosed) {
 
     EXPECT_EQ(nullptr, device.open_device("/dev/hidraw-missing"));
     EXPECT_EQ(-1, device.write(report, sizeof report));
+    // paths that open but are no hidraw node must fail, not crash hidapi
+    for (const char *not_hidraw : {"/dev/null", "/proc/self/status", "/"}) {
+        ASSERT_NE(nullptr, device.open_device(echo->path().c_str()));
+        EXPECT_EQ(nullptr, device.open_device(not_hidraw)) << not_hidraw;
+        EXPECT_EQ(-1, device.write(report, sizeof report));
+    }
     device.close_device();
     device.close_device();
 }
