@@ -1,0 +1,132 @@
+package com.orvanta.packaging;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.List;
+import java.util.stream.Stream;
+import org.junit.jupiter.api.Tag;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+
+/**
+ * This build's portula.jar in this build's JVM, with only the emulator's own
+ * library on java.library.path: where the native library comes from, and what
+ * happens when it cannot be had.
+ */
+@Tag("load")
+class JarTest {
+    static final String BITS = ChildJvm.property("portula.bits");
+    static final String LIBRARY = "libportula" + BITS + ".so";
+    static final String RESOURCE = (BITS.equals("64") ? "linux-x86-64/" : "linux-x86/") + LIBRARY;
+
+    @TempDir
+    Path temp;
+
+    static ChildJvm harness(String java, String portulaJar, String libraryPath, String tmpdir, String... args)
+            throws Exception {
+        return harnessWith(java, portulaJar, ChildJvm.property("portula.testbed.jar"), libraryPath, tmpdir, args);
+    }
+
+    /** ToolHarness with portula.jar and the emulator's jar; libraryPath holds the emulator's library. */
+    static ChildJvm harnessWith(String java, String portulaJar, String testbedJar, String libraryPath, String tmpdir,
+            String... args) throws Exception {
+        return ChildJvm.run(java, List.of("-Djava.library.path=" + libraryPath, "-Djava.io.tmpdir=" + tmpdir),
+                List.of(portulaJar, testbedJar, ChildJvm.harnessJar()), args);
+    }
+
+    private ChildJvm fromJar(String... args) throws Exception {
+        return harness(ChildJvm.property("portula.java.emulated"), ChildJvm.property("portula.jar"),
+                ChildJvm.property("portula.testbed.dir"), temp.toString(), args);
+    }
+
+    @Test
+    void listsEmulatedDevicesWithTheLibraryFromTheJar() throws Exception {
+        ChildJvm child = fromJar("tool", "list");
+        assertEquals(0, child.exit, child.all());
+        ToolTest.assertTable(child);
+    }
+
+    @Test
+    void loadsAPrivateCopyInTmpdirThatGoesAtExit() throws Exception {
+        ChildJvm child = fromJar("loaded");
+        assertEquals(0, child.exit, child.all());
+        List<String> loaded = child.lines("LOADED ");
+        assertEquals(1, loaded.size(), child.all());
+        String line = loaded.get(0);
+        assertTrue(line.startsWith("LOADED " + temp + "/" + LIBRARY.replace(".so", "-")), child.all());
+        assertTrue(line.endsWith(".so rw-------"), child.all());
+        try (Stream<Path> left = Files.list(temp)) {
+            assertEquals(0, left.count(), "the copy outlived its JVM");
+        }
+    }
+
+    @Test
+    void libraryPathComesFirst() throws Exception {
+        String bridge = ChildJvm.property("portula.bridge.dir");
+        ChildJvm child = harness(ChildJvm.property("portula.java.emulated"), ChildJvm.property("portula.jar"),
+                bridge + ":" + ChildJvm.property("portula.testbed.dir"), temp.toString(), "loaded");
+        assertEquals(0, child.exit, child.all());
+        List<String> loaded = child.lines("LOADED ");
+        assertEquals(1, loaded.size(), child.all());
+        assertTrue(loaded.get(0).startsWith("LOADED " + Path.of(bridge, LIBRARY).toRealPath() + " "),
+                child.all());
+    }
+
+    @Test
+    void firstUseFromManyThreadsLoadsOnce() throws Exception {
+        ChildJvm child = fromJar("threads");
+        assertEquals(0, child.exit, child.all());
+        assertEquals(List.of("THREADS failed 0 []"), child.lines("THREADS"), child.all());
+        assertEquals(1, child.lines("LOADED ").size(), child.all());
+    }
+
+    @Test
+    void unusableTmpdirGivesAClearErrorEveryTime() throws Exception {
+        // a directory below a regular file cannot be made, not even by root
+        String tmpdir = "/etc/passwd/portula";
+        ChildJvm child = harness(ChildJvm.property("portula.java.emulated"), ChildJvm.property("portula.jar"),
+                ChildJvm.property("portula.testbed.dir"), tmpdir, "retry");
+        assertEquals(0, child.exit, child.all());
+        List<String> first = child.lines("FIRST ");
+        assertEquals(1, first.size(), child.all());
+        String message = first.get(0);
+        assertTrue(message.startsWith("FIRST java.lang.UnsatisfiedLinkError: cannot load " + LIBRARY
+                + " for this " + BITS + "-bit VM (os.arch="), message);
+        assertTrue(message.contains("java.io.tmpdir=" + tmpdir), message);
+        assertTrue(message.contains(RESOURCE), message);
+        assertTrue(message.contains("java.library.path=" + ChildJvm.property("portula.testbed.dir")), message);
+        // the class stays unusable, and says so, rather than half-loaded
+        assertTrue(child.lines("SECOND ").get(0).startsWith("SECOND java.lang.NoClassDefFoundError"),
+                child.all());
+    }
+
+    @Test
+    void noLibraryAnywhereSaysWhatWasLookedForWhere() throws Exception {
+        String classesOnly = ChildJvm.property("portula.classes.jar");
+        ChildJvm child = harness(ChildJvm.property("portula.java.emulated"), classesOnly,
+                ChildJvm.property("portula.testbed.dir"), temp.toString(), "retry");
+        String message = child.lines("FIRST ").get(0);
+        assertTrue(message.contains("for this " + BITS + "-bit VM (os.arch="), message);
+        assertTrue(message.contains("not on java.library.path=" + ChildJvm.property("portula.testbed.dir")),
+                message);
+        assertTrue(message.contains("no resource " + RESOURCE + " in file:" + classesOnly), message);
+    }
+
+    @Test
+    void javaDashJarRunsTheTool() throws Exception {
+        String jar = ChildJvm.property("portula.jar");
+        String java = ChildJvm.property("portula.java.plain");
+        ChildJvm help = ChildJvm.run(java, List.of(), List.of(), "-jar", jar, "--help");
+        assertEquals(0, help.exit, help.all());
+        assertTrue(help.out.startsWith("usage: java -jar portula.jar COMMAND"), help.all());
+        // the machine's own devices, if any: only the header is certain
+        ChildJvm list = ChildJvm.run(java, List.of("-Djava.io.tmpdir=" + temp), List.of(), "-jar", jar, "list");
+        assertEquals(0, list.exit, list.all());
+        assertTrue(list.out.startsWith("PATH"), list.all());
+        assertFalse(list.err.contains("cannot load"), list.all());
+    }
+}

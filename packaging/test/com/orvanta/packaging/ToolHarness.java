@@ -1,0 +1,137 @@
+package com.orvanta.packaging;
+
+import com.orvanta.jni.HIDClassConnector;
+import com.orvanta.jni.tool.Main;
+import com.orvanta.testbed.EmulatedHid;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.TreeSet;
+import java.util.concurrent.CyclicBarrier;
+
+/**
+ * Child-JVM side of the packaging tests. Modes:
+ * <ul>
+ * <li>{@code tool [--push NAME:HEX] ARGS...}: plugs in the emulated devices echo, keypad and
+ * bare, replaces @echo@, @keypad@, @bare@ in ARGS by their paths, runs the tool in this JVM,
+ * then prints what the echo device received and exits with the tool's code;</li>
+ * <li>{@code loaded}: loads the library and prints where it was mapped from;</li>
+ * <li>{@code threads}: first use from eight threads at once;</li>
+ * <li>{@code retry}: two attempts to load, printing what each threw.</li>
+ * </ul>
+ */
+public final class ToolHarness {
+    private ToolHarness() {
+    }
+
+    public static void main(String[] args) throws Exception {
+        switch (args[0]) {
+            case "tool":
+                System.exit(tool(args));
+                break;
+            case "loaded":
+                long h = HIDClassConnector._hid_init();
+                HIDClassConnector._free(h);
+                printLoaded();
+                break;
+            case "threads":
+                threads();
+                printLoaded();
+                break;
+            default:
+                for (String attempt : new String[] {"FIRST", "SECOND"}) {
+                    try {
+                        HIDClassConnector._free(HIDClassConnector._hid_init());
+                        System.out.println(attempt + " loaded");
+                    } catch (Throwable t) {
+                        System.out.println(attempt + " " + t.getClass().getName() + ": " + t.getMessage());
+                    }
+                }
+        }
+    }
+
+    private static int tool(String[] args) throws Exception {
+        try (EmulatedHid emulator = new EmulatedHid()) {
+            EmulatedHid.Device echo = emulator.add(0x1209, 0xEC40, "Orvanta Labs", "Echo", "E-1", true, false);
+            EmulatedHid.Device keypad = emulator.add(0x1209, 0x0002, "Orvanta Labs",
+                    "Keypad \u00e9 \u4e2d\u6587", "K-1", false, false);
+            EmulatedHid.Device bare = emulator.add(0x16C0, 0x05DF, null, null, null, false, false);
+            List<String> toolArgs = new ArrayList<>();
+            for (int i = 1; i < args.length; i++) {
+                if (args[i].equals("--push")) {
+                    String[] what = args[++i].split(":");
+                    EmulatedHid.Device target = what[0].equals("keypad") ? keypad : echo;
+                    if (target.pushInput(bytes(what[1])) != 0) {
+                        throw new IllegalStateException("input not queued");
+                    }
+                    continue;
+                }
+                toolArgs.add(args[i].replace("@echo@", echo.path()).replace("@keypad@", keypad.path())
+                        .replace("@bare@", bare.path()));
+            }
+            int code = Main.run(toolArgs.toArray(new String[0]), System.out, System.err);
+            for (byte[] report; (report = echo.popOutput(0)) != null; ) {
+                StringBuilder text = new StringBuilder();
+                for (byte b : report) {
+                    text.append(String.format(" %02x", b & 0xFF));
+                }
+                System.out.println("DEVICE echo GOT" + text);
+            }
+            System.out.flush();
+            return code;
+        }
+    }
+
+    private static byte[] bytes(String hex) {
+        byte[] out = new byte[hex.length() / 2];
+        for (int i = 0; i < out.length; i++) {
+            out[i] = (byte) Integer.parseInt(hex.substring(2 * i, 2 * i + 2), 16);
+        }
+        return out;
+    }
+
+    private static void threads() throws Exception {
+        int n = 8;
+        CyclicBarrier start = new CyclicBarrier(n);
+        List<Throwable> failures = new ArrayList<>();
+        List<Thread> threads = new ArrayList<>();
+        for (int i = 0; i < n; i++) {
+            Thread t = new Thread(() -> {
+                try {
+                    start.await();
+                    HIDClassConnector._free(HIDClassConnector._hid_init());
+                } catch (Throwable e) {
+                    synchronized (failures) {
+                        failures.add(e);
+                    }
+                }
+            });
+            threads.add(t);
+            t.start();
+        }
+        for (Thread t : threads) {
+            t.join();
+        }
+        System.out.println("THREADS failed " + failures.size() + " " + failures);
+    }
+
+    /** Each file libportula is mapped from, with its permissions. */
+    private static void printLoaded() throws Exception {
+        TreeSet<String> files = new TreeSet<>();
+        for (String line : Files.readAllLines(Paths.get("/proc/self/maps"))) {
+            int slash = line.indexOf('/');
+            if (slash >= 0 && (line.contains("libportula64") || line.contains("libportula32"))) {
+                files.add(line.substring(slash));
+            }
+        }
+        for (String file : files) {
+            Path path = Paths.get(file.replace(" (deleted)", ""));
+            String perms = Files.exists(path)
+                    ? PosixFilePermissions.toString(Files.getPosixFilePermissions(path)) : "gone";
+            System.out.println("LOADED " + file + " " + perms);
+        }
+    }
+}

@@ -1,0 +1,126 @@
+package com.orvanta.packaging;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.util.ArrayList;
+import java.util.List;
+import java.util.regex.Pattern;
+import org.junit.jupiter.api.Test;
+
+/**
+ * The command-line tool on emulated devices (echo 1209:ec40, keypad 1209:0002,
+ * bare 16c0:05df without names), run from portula.jar in a child JVM.
+ */
+class ToolTest {
+    private static final Pattern NATIVE_LOCATION =
+            Pattern.compile("\n  at Java_com_orvanta_jni_HIDClassConnector_\\S+ \\(\\S*portula\\.cpp:[1-9][0-9]*\\)\n");
+
+    private static ChildJvm tool(String... args) throws Exception {
+        List<String> all = new ArrayList<>(List.of("tool"));
+        all.addAll(List.of(args));
+        return JarTest.harness(ChildJvm.property("portula.java.emulated"), ChildJvm.property("portula.jar"),
+                ChildJvm.property("portula.testbed.dir"), System.getProperty("java.io.tmpdir"),
+                all.toArray(new String[0]));
+    }
+
+    /** The three emulated devices in a table with aligned columns, in any order. */
+    static void assertTable(ChildJvm child) {
+        String[] lines = child.out.split("\n");
+        assertTrue(lines[0].matches("PATH +VID:PID +MANUFACTURER +PRODUCT"), child.all());
+        int vidColumn = lines[0].indexOf("VID:PID");
+        int productColumn = lines[0].indexOf("PRODUCT");
+        List<String> rows = new ArrayList<>();
+        for (int i = 1; i < lines.length; i++) {
+            String line = lines[i];
+            assertTrue(line.startsWith("/dev/hidraw"), child.all());
+            assertTrue(line.substring(vidColumn).matches("[0-9a-f]{4}:[0-9a-f]{4}  .*"), child.all());
+            assertTrue(line.charAt(productColumn - 1) == ' ' && line.charAt(productColumn) != ' ', child.all());
+            rows.add(line.substring(vidColumn).replaceAll(" {2,}", "|"));
+        }
+        rows.sort(null);
+        assertEquals(List.of("1209:0002|Orvanta Labs|Keypad \u00e9 \u4e2d\u6587", "1209:ec40|Orvanta Labs|Echo",
+                "16c0:05df|-|-"), rows, child.all());
+    }
+
+    @Test
+    void listFiltersByVendorAndProduct() throws Exception {
+        ChildJvm byVendor = tool("list", "--vid", "16C0");
+        assertEquals(0, byVendor.exit, byVendor.all());
+        assertEquals(2, byVendor.out.split("\n").length, byVendor.all());
+        assertTrue(byVendor.out.contains(" 16c0:05df  -"), byVendor.all());
+
+        ChildJvm both = tool("list", "--vid", "0x1209", "--pid", "ec40");
+        assertEquals(0, both.exit, both.all());
+        assertEquals(2, both.out.split("\n").length, both.all());
+        assertTrue(both.out.contains(" 1209:ec40  Orvanta Labs  Echo"), both.all());
+
+        ChildJvm none = tool("list", "--pid", "beef");
+        assertEquals(0, none.exit, none.all());
+        assertEquals(1, none.out.split("\n").length, none.all());
+
+        ChildJvm bad = tool("list", "--vid", "12345");
+        assertEquals(2, bad.exit, bad.all());
+        assertTrue(bad.err.startsWith("portula list: '12345' is not a hex ID"), bad.all());
+        assertTrue(bad.err.contains("usage: java -jar portula.jar list"), bad.all());
+    }
+
+    @Test
+    void openChecksADeviceAndReportsTheNativeLocationOfAFailure() throws Exception {
+        ChildJvm ok = tool("open", "1209:EC40");
+        assertEquals(0, ok.exit, ok.all());
+        assertEquals("opened 1209:ec40\n", ok.out, ok.all());
+
+        ChildJvm missing = tool("open", "1209:dead");
+        assertEquals(1, missing.exit, missing.all());
+        assertTrue(missing.err.startsWith("portula open: "), missing.all());
+        assertTrue(NATIVE_LOCATION.matcher(missing.err).find(), missing.all());
+
+        ChildJvm bad = tool("open", "1209");
+        assertEquals(2, bad.exit, bad.all());
+    }
+
+    @Test
+    void writeSendsTheBytesReportIdFirst() throws Exception {
+        ChildJvm ok = tool("write", "@echo@", "00", "1", "0x7f", "FF");
+        assertEquals(0, ok.exit, ok.all());
+        assertTrue(ok.out.startsWith("wrote 4 bytes to /dev/hidraw"), ok.all());
+        assertEquals(List.of("DEVICE echo GOT 00 01 7f ff"), ok.lines("DEVICE"), ok.all());
+
+        ChildJvm noDevice = tool("write", "/dev/hidraw99", "00", "01");
+        assertEquals(1, noDevice.exit, noDevice.all());
+        assertTrue(NATIVE_LOCATION.matcher(noDevice.err).find(), noDevice.all());
+
+        ChildJvm notAByte = tool("write", "@echo@", "00", "100");
+        assertEquals(2, notAByte.exit, notAByte.all());
+        assertEquals(List.of(), notAByte.lines("DEVICE"), "nothing may be sent on a usage error");
+    }
+
+    @Test
+    void readPrintsTheReportThenZeros() throws Exception {
+        ChildJvm ok = tool("--push", "keypad:0a0b0c", "read", "@keypad@", "6");
+        assertEquals(0, ok.exit, ok.all());
+        assertEquals("0a 0b 0c 00 00 00\n", ok.out, ok.all());
+
+        ChildJvm zero = tool("read", "@keypad@", "0");
+        assertEquals(2, zero.exit, zero.all());
+    }
+
+    @Test
+    void helpAndUsageErrors() throws Exception {
+        for (String command : new String[] {"list", "open", "write", "read"}) {
+            ChildJvm help = tool(command, "--help");
+            assertEquals(0, help.exit, help.all());
+            assertTrue(help.out.startsWith("usage: java -jar portula.jar " + command), help.all());
+        }
+        ChildJvm overall = tool("--help");
+        assertEquals(0, overall.exit, overall.all());
+        for (String command : new String[] {"list", "open", "write", "read"}) {
+            assertTrue(overall.out.contains("\n  " + command + " "), overall.all());
+        }
+        assertEquals(2, tool().exit);
+        ChildJvm unknown = tool("erase");
+        assertEquals(2, unknown.exit, unknown.all());
+        assertTrue(unknown.err.startsWith("portula: unknown command 'erase'"), unknown.all());
+    }
+}
