@@ -14,6 +14,7 @@ done
 cmake -S "$src" -B "$exbuild" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$exbuild" >/dev/null
 # it must run on the installed copy, not on the build tree's
-ldd "$exbuild/portula_example" | grep -q "=> $prefix/lib/libportula$bits.so" || {
-  ldd "$exbuild/portula_example"; echo "the example does not use $prefix/lib"; exit 1; }
+libs=$(ldd "$exbuild/portula_example")
+grep -qF "=> $prefix/lib/libportula$bits.so" <<<"$libs" || {
+  echo "$libs"; echo "the example does not use $prefix/lib"; exit 1; }
 LD_PRELOAD="$preload" LC_ALL=C.UTF-8 "$harness" "$exbuild/portula_example"

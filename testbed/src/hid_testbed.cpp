@@ -142,7 +142,9 @@ void deliver(Core& core, UMockdevIoctlClient* client, const Report& report) {
   UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
   const std::size_t count =
       std::min(static_cast<std::size_t>(std::max(buffer->data_len, 0)), report.size());
-  std::memcpy(buffer->data, report.data(), count);
+  if (count > 0) {  // a zero-length read may come with no buffer at all
+    std::memcpy(buffer->data, report.data(), count);
+  }
   ++core.reads;
   umockdev_ioctl_client_complete(client, static_cast<glong>(count), 0);
 }
