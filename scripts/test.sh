@@ -5,6 +5,7 @@
 #   linux32           C++ tests and JUnit suite in the i386 JVM (under qemu-i386 -Xint
 #                     where the kernel cannot run i386 code)
 #   linux32-qemu      the 32-bit tests again, always under qemu-i386 -Xint
+#   dist (last)       the jar with both libraries, once linux64 and linux32 are built
 # PORTULA_PRESETS="linux64 linux32" picks a subset.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +25,8 @@ for p in $presets; do
     continue
   fi
   echo "=== $p: tests"
-  ctest --preset "$p" 2>&1 | tee "build/logs/$p-ctest.log"
+  # the dual jar's tests (label dist) need the 32-bit build too: run last, below
+  ctest --preset "$p" -LE '^dist$' 2>&1 | tee "build/logs/$p-ctest.log"
   cp "build/$p/Testing/Temporary/LastTest.log" "build/logs/$p-LastTest.log"
   while read -r line; do
     case "$line" in
@@ -33,6 +35,18 @@ for p in $presets; do
     esac
   done < <(scripts/count-cases.sh "$p" "build/logs/$p-LastTest.log")
 done
+
+if [[ " $presets " == *" linux64 "* && " $presets " == *" linux32 "* ]]; then
+  echo "=== dist: portula.jar with both libraries (linux64 + linux32)"
+  ctest --preset linux64 -L '^dist$' 2>&1 | tee "build/logs/dist-ctest.log"
+  cp build/linux64/Testing/Temporary/LastTest.log build/logs/dist-LastTest.log
+  while read -r line; do
+    case "$line" in
+      "dist-total "*) set -- $line; passed=$((passed + $2)); failed=$((failed + $3)) ;;
+      *) rows+=("$line") ;;
+    esac
+  done < <(scripts/count-cases.sh dist build/logs/dist-LastTest.log)
+fi
 
 echo
 echo "=== which build ran which suite (full output: build/logs/)"

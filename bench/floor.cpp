@@ -1,0 +1,27 @@
+// The least a JNI write or read of a byte array can cost: the same array
+// work as the bridge, and nothing else.
+#include <jni.h>
+
+#include <cstring>
+
+namespace {
+unsigned char g_report[16384];
+}
+
+extern "C" {
+JNIEXPORT void JNICALL Java_com_orvanta_bench_Floor_write(JNIEnv *env, jclass, jlong, jbyteArray data) {
+    jbyte *bytes = env->GetByteArrayElements(data, nullptr);
+    if (bytes != nullptr) {
+        env->ReleaseByteArrayElements(data, bytes, JNI_ABORT);
+    }
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_orvanta_bench_Floor_read(JNIEnv *env, jclass, jlong, jint length) {
+    jbyteArray result = env->NewByteArray(length);
+    if (result != nullptr) {
+        std::memset(g_report, 0x5a, static_cast<size_t>(length));
+        env->SetByteArrayRegion(result, 0, length, reinterpret_cast<const jbyte *>(g_report));
+    }
+    return result;
+}
+}

@@ -1,0 +1,11 @@
+package com.orvanta.bench;
+
+/** Bare JNI natives doing the bridge's array work and nothing else. */
+final class Floor {
+    private Floor() {
+    }
+
+    static native void write(long handle, byte[] data);
+
+    static native byte[] read(long handle, int length);
+}

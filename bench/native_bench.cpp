@@ -1,0 +1,53 @@
+// The C++ side of the benchmark, in the JVM's process and through the same
+// libportula64.so the Java side uses: CHIDDevice round trips and hidapi's
+// bare enumeration.
+#include <jni.h>
+
+#include <chrono>
+#include <cstring>
+
+#include <hidapi.h>
+
+#include "CHIDDevice.h"
+
+extern "C" {
+// Nanoseconds for n write+read round trips on the echo device at path, or -1.
+JNIEXPORT jlong JNICALL Java_com_orvanta_bench_NativeBench_roundTrips(JNIEnv *env, jclass, jstring path,
+                                                                     jint n) {
+    const char *chars = env->GetStringUTFChars(path, nullptr);
+    if (chars == nullptr) {
+        return -1;
+    }
+    CHIDDevice device;
+    const bool opened = device.open_device(chars) != nullptr;
+    env->ReleaseStringUTFChars(path, chars);
+    if (!opened) {
+        return -1;
+    }
+    unsigned char out[65] = {0};
+    unsigned char in[64];
+    const auto start = std::chrono::steady_clock::now();
+    for (jint i = 0; i < n; ++i) {
+        out[1] = static_cast<unsigned char>(i);
+        if (device.write(out, sizeof out) < 0 || device.read(in, sizeof in) < 0 ||
+            in[0] != out[1]) {
+            return -1;
+        }
+    }
+    const auto end = std::chrono::steady_clock::now();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
+}
+
+// Devices that hid_enumerate lists; the list is freed at once.
+JNIEXPORT jint JNICALL Java_com_orvanta_bench_NativeBench_bareEnumerate(JNIEnv *, jclass, jint vendor_id,
+                                                                       jint product_id) {
+    hid_device_info *list = hid_enumerate(static_cast<unsigned short>(vendor_id),
+                                          static_cast<unsigned short>(product_id));
+    jint count = 0;
+    for (const hid_device_info *info = list; info != nullptr; info = info->next) {
+        ++count;
+    }
+    hid_free_enumeration(list);
+    return count;
+}
+}
