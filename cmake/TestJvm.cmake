@@ -2,6 +2,9 @@
 #   PORTULA_TEST_JAVA_HOME  JDK of the build's word size
 #   PORTULA_QEMU            qemu-i386 when this kernel cannot run i386 code, else empty
 #   PORTULA_UMOCKDEV_PRELOAD  umockdev's preload library of the build's word size
+#   PORTULA_RUN_FOREIGN     how a test runs one of this build's programs: empty,
+#                           or qemu behind refuse-native-foreign.sh, so that
+#                           nothing foreign ever runs natively under qemu
 # portula_write_java_wrapper() (called once the emulator's targets exist) writes
 # bin/java-emulated and bin/java into the build tree.
 if(PORTULA_BITS EQUAL 64)
@@ -37,6 +40,22 @@ if(NOT _rc EQUAL 0)
   endif()
 endif()
 
+set(PORTULA_REFUSE_NATIVE_FOREIGN "${CMAKE_SOURCE_DIR}/cmake/refuse-native-foreign.sh")
+# scripts/test.sh runs such a build's whole ctest behind that guard
+if(PORTULA_QEMU)
+  set(PORTULA_TESTS_UNDER_QEMU ON CACHE INTERNAL "")
+else()
+  set(PORTULA_TESTS_UNDER_QEMU OFF CACHE INTERNAL "")
+endif()
+set(PORTULA_RUN_FOREIGN "")
+if(PORTULA_QEMU)
+  set(PORTULA_RUN_FOREIGN "${PORTULA_REFUSE_NATIVE_FOREIGN}" env -u LD_PRELOAD "${PORTULA_QEMU}")
+endif()
+
+# What in a test's output fails it: -Xcheck:jni only prints its findings.
+set(PORTULA_JNI_FAILURES
+  "WARNING in native method|WARNING: JNI local refs|FATAL ERROR in native method|runtime error:|ERROR: AddressSanitizer")
+
 set(PORTULA_ASAN_RUNTIME "")
 if(PORTULA_SANITIZE)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
@@ -52,6 +71,7 @@ function(portula_write_java_wrapper shim_target)
   # JVM keeps its own handlers and -Xcheck:jni has nothing to warn about.
   set(JSIG "${PORTULA_TEST_JAVA_HOME}/lib/libjsig.so")
   set(SHIM "$<TARGET_FILE:${shim_target}>")
+  set(REFUSE "${PORTULA_REFUSE_NATIVE_FOREIGN}")
   foreach(kind emulated plain)
     set(KIND ${kind})
     configure_file("${CMAKE_SOURCE_DIR}/cmake/java-wrapper.sh.in"
@@ -70,12 +90,13 @@ function(portula_add_emulated_test name target)
   if(PORTULA_ASAN_RUNTIME)
     set(preload "${PORTULA_ASAN_RUNTIME} ${preload}")
   endif()
+  # LC_ALL=C: names must come through whatever the process's locale
   if(PORTULA_QEMU)
-    add_test(NAME ${name} COMMAND env -u LD_PRELOAD "${PORTULA_QEMU}" -E "LD_PRELOAD=${preload}"
-                                  -E LC_ALL=C.UTF-8 $<TARGET_FILE:${target}> ${ARGN})
+    add_test(NAME ${name} COMMAND ${PORTULA_RUN_FOREIGN} -E "LD_PRELOAD=${preload}"
+                                  -E LC_ALL=C $<TARGET_FILE:${target}> ${ARGN})
   else()
     add_test(NAME ${name} COMMAND $<TARGET_FILE:${target}> ${ARGN})
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "LD_PRELOAD=${preload};LC_ALL=C.UTF-8")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "LD_PRELOAD=${preload};LC_ALL=C")
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 FAIL_REGULAR_EXPRESSION "runtime error:|ERROR: AddressSanitizer")
 endfunction()

@@ -10,6 +10,7 @@ awk -v preset="$preset" '
   /^\[ +[0-9]+ tests successful/ { pass += $2; kind = "JUnit" }
   /^\[ +[0-9]+ tests failed/ { fail += $2; kind = "JUnit" }
   /^\[ +[0-9]+ tests skipped/ { skip += $2 }
+  /^\[ +[0-9]+ tests aborted/ { skip += $2 }
   /^"[^"]+" end time:/ || /^<end of output>/ {
     if (name != "" && !(name in seen)) {
       seen[name] = 1
