@@ -8,6 +8,9 @@ target_include_directories(portula INTERFACE
   "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/portula>")
 install(TARGETS portula EXPORT portulaTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+if(NOT PORTULA_SANITIZE)
+  install(FILES "$<TARGET_FILE:portula>.debug" DESTINATION "${CMAKE_INSTALL_LIBDIR}")
+endif()
 install(FILES "${CMAKE_SOURCE_DIR}/device/CHIDDevice.h"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/portula")
 install(EXPORT portulaTargets NAMESPACE portula:: DESTINATION "${PORTULA_CMAKE_DIR}")
