@@ -24,7 +24,6 @@ import java.util.stream.Stream;
  */
 public final class Bench {
     static final int VID = 0x1209;
-    static final int REPEATS = 9;
     static volatile Object sink;
 
     private Bench() {
@@ -48,17 +47,50 @@ public final class Bench {
         void run(int calls) throws Exception;
     }
 
-    /** Median nanoseconds per call over REPEATS timed batches, after a warm-up. */
-    static double nsPerCall(int calls, Body body) throws Exception {
-        body.run(calls);
-        body.run(calls);
-        double[] runs = new double[REPEATS];
-        for (int r = 0; r < REPEATS; r++) {
-            long start = System.nanoTime();
-            body.run(calls);
-            runs[r] = (System.nanoTime() - start) / (double) calls;
+    /** One candidate of an interleaved comparison. */
+    static final class Candidate {
+        final String name;
+        final Body body;
+        final double[] nsPerCall = new double[ROUNDS];
+
+        Candidate(String name, Body body) {
+            this.name = name;
+            this.body = body;
         }
-        return median(runs);
+
+        double median() {
+            return Bench.median(nsPerCall);
+        }
+    }
+
+    static final int ROUNDS = 11;
+
+    /**
+     * Times every candidate once per round, in turn, after two warm-up
+     * rounds: a busy machine then slows all of them alike within a round,
+     * and each round gives its own ratios.
+     */
+    static void interleave(int calls, Candidate... candidates) throws Exception {
+        for (int r = -2; r < ROUNDS; r++) {
+            for (Candidate c : candidates) {
+                long start = System.nanoTime();
+                c.body.run(calls);
+                if (r >= 0) {
+                    c.nsPerCall[r] = (System.nanoTime() - start) / (double) calls;
+                }
+            }
+        }
+    }
+
+    /** "median (min-max)" of a/b, taken round by round. */
+    static String ratio(Candidate a, Candidate b) {
+        double[] ratios = new double[ROUNDS];
+        for (int r = 0; r < ROUNDS; r++) {
+            ratios[r] = a.nsPerCall[r] / b.nsPerCall[r];
+        }
+        double[] sorted = ratios.clone();
+        Arrays.sort(sorted);
+        return String.format("%.2fx (%.2f-%.2f)", median(ratios), sorted[0], sorted[ROUNDS - 1]);
     }
 
     static double median(double[] values) {
@@ -85,68 +117,71 @@ public final class Bench {
         byte[] report = new byte[64];
         int calls = 200_000;
 
-        double bridgeWrite = nsPerCall(calls, n -> {
+        Hid jna = Native.load(library, Hid.class);
+        Native.register(Direct.class, NativeLibrary.getInstance(library));
+        Pointer device = new Memory(64);
+        Candidate bridgeWrite = new Candidate("bridge (_hid_write)", n -> {
             for (int i = 0; i < n; i++) {
                 HIDClassConnector._hid_write(h, report);
             }
         });
-        double floorWrite = nsPerCall(calls, n -> {
+        Candidate floorWrite = new Candidate("floor (bare JNI array work)", n -> {
             for (int i = 0; i < n; i++) {
                 Floor.write(h, report);
             }
         });
-        double bridgeRead = nsPerCall(calls, n -> {
-            for (int i = 0; i < n; i++) {
-                sink = HIDClassConnector._hid_read(h, 64);
-            }
-        });
-        double floorRead = nsPerCall(calls, n -> {
-            for (int i = 0; i < n; i++) {
-                sink = Floor.read(h, 64);
-            }
-        });
-
-        Hid jna = Native.load(library, Hid.class);
-        Native.register(Direct.class, NativeLibrary.getInstance(library));
-        Pointer device = new Memory(64);
-        double jnaWrite = nsPerCall(calls, n -> {
+        Candidate jnaWrite = new Candidate("JNA, interface mapping", n -> {
             for (int i = 0; i < n; i++) {
                 jna.hid_write(device, report, report.length);
             }
         });
-        double jnaRead = nsPerCall(calls, n -> {
+        Candidate directWrite = new Candidate("JNA, direct mapping", n -> {
+            for (int i = 0; i < n; i++) {
+                Direct.hid_write(device, report, report.length);
+            }
+        });
+        Candidate bridgeRead = new Candidate("bridge (_hid_read)", n -> {
+            for (int i = 0; i < n; i++) {
+                sink = HIDClassConnector._hid_read(h, 64);
+            }
+        });
+        Candidate floorRead = new Candidate("floor (bare JNI array work)", n -> {
+            for (int i = 0; i < n; i++) {
+                sink = Floor.read(h, 64);
+            }
+        });
+        Candidate jnaRead = new Candidate("JNA, interface mapping", n -> {
             for (int i = 0; i < n; i++) {
                 byte[] in = new byte[64];
                 jna.hid_read(device, in, in.length);
                 sink = in;
             }
         });
-        double directWrite = nsPerCall(calls, n -> {
-            for (int i = 0; i < n; i++) {
-                Direct.hid_write(device, report, report.length);
-            }
-        });
-        double directRead = nsPerCall(calls, n -> {
+        Candidate directRead = new Candidate("JNA, direct mapping", n -> {
             for (int i = 0; i < n; i++) {
                 byte[] in = new byte[64];
                 Direct.hid_read(device, in, in.length);
                 sink = in;
             }
         });
+        interleave(calls, bridgeWrite, floorWrite, jnaWrite, directWrite);
+        interleave(calls, bridgeRead, floorRead, jnaRead, directRead);
 
         System.out.println("== the bridge's own cost, 64-byte reports, hidapi's hid_write/hid_read as no-ops");
-        System.out.println("   (median of " + REPEATS + " batches of " + calls + " calls, ns per call)");
+        System.out.println("   (" + ROUNDS + " rounds, each timing every candidate once over " + calls
+                + " calls; median ns per call)");
         System.out.printf("%-28s %10s %10s%n", "", "write", "read");
         row("bridge (_hid_write/_hid_read)", bridgeWrite, bridgeRead);
         row("floor (bare JNI array work)", floorWrite, floorRead);
         row("JNA, interface mapping", jnaWrite, jnaRead);
         row("JNA, direct mapping", directWrite, directRead);
-        System.out.printf("bridge / floor:            write %.2fx  read %.2fx   (target <= 2x)%n",
-                bridgeWrite / floorWrite, bridgeRead / floorRead);
-        System.out.printf("JNA interface / bridge:    write %.1fx  read %.1fx   (target >= 5x)%n",
-                jnaWrite / bridgeWrite, jnaRead / bridgeRead);
-        System.out.printf("JNA direct / bridge:       write %.1fx  read %.1fx%n",
-                directWrite / bridgeWrite, directRead / bridgeRead);
+        System.out.println("ratios, median of the rounds' own (min-max):");
+        System.out.printf("bridge / floor          write %s  read %s   (target <= 2x)%n",
+                ratio(bridgeWrite, floorWrite), ratio(bridgeRead, floorRead));
+        System.out.printf("JNA interface / bridge  write %s  read %s   (target >= 5x)%n",
+                ratio(jnaWrite, bridgeWrite), ratio(jnaRead, bridgeRead));
+        System.out.printf("JNA direct / bridge     write %s  read %s%n",
+                ratio(directWrite, bridgeWrite), ratio(directRead, bridgeRead));
 
         // resources around 10^6 more calls, twice: the first batch may still
         // size the heap; the second shows the steady state
@@ -169,21 +204,18 @@ public final class Bench {
         HIDClassConnector._free(h);
     }
 
-    static void row(String name, double write, double read) {
-        System.out.printf("%-28s %10.1f %10.1f%n", name, write, read);
+    static void row(String name, Candidate write, Candidate read) {
+        System.out.printf("%-28s %10.1f %10.1f%n", name, write.median(), read.median());
     }
 
     static void device(EmulatedHid emulator, EmulatedHid.Device echo) throws Exception {
         System.loadLibrary("portula_bench64");
-        int trips = Integer.getInteger("bench.trips", 20_000);
+        int trips = Integer.getInteger("bench.trips", 5_000);
         long h = HIDClassConnector._hid_init();
         HIDClassConnector._hid_open(h, echo.path());
         byte[] out = new byte[65];
-        double[] java = new double[5];
-        double[] cpp = new double[5];
-        for (int r = -1; r < java.length; r++) {   // r = -1 warms up
-            long start = System.nanoTime();
-            for (int i = 0; i < trips; i++) {
+        Candidate javaTrips = new Candidate("Java API", n -> {
+            for (int i = 0; i < n; i++) {
                 out[1] = (byte) i;
                 HIDClassConnector._hid_write(h, out);
                 byte[] in = HIDClassConnector._hid_read(h, 64);
@@ -191,21 +223,20 @@ public final class Bench {
                     throw new AssertionError("echo returned " + in[0]);
                 }
             }
-            double javaRate = trips / ((System.nanoTime() - start) / 1e9);
-            long nanos = NativeBench.roundTrips(echo.path(), trips);
-            if (nanos < 0) {
+        });
+        Candidate cppTrips = new Candidate("C++ CHIDDevice", n -> {
+            if (NativeBench.roundTrips(echo.path(), n) < 0) {
                 throw new AssertionError("CHIDDevice round trips failed");
             }
-            if (r >= 0) {
-                java[r] = javaRate;
-                cpp[r] = trips / (nanos / 1e9);
-            }
-        }
+        });
+        interleave(trips, javaTrips, cppTrips);
         HIDClassConnector._free(h);
-        System.out.println("== round trips on the emulated echo device (65-byte write + 64-byte read)");
-        System.out.printf("Java API        %8.0f /s%n", median(java));
-        System.out.printf("C++ CHIDDevice  %8.0f /s%n", median(cpp));
-        System.out.printf("Java / C++      %8.1f %%   (target >= 95 %%)%n", 100 * median(java) / median(cpp));
+        System.out.println("== round trips on the emulated echo device (65-byte write + 64-byte read), "
+                + ROUNDS + " interleaved rounds of " + trips);
+        System.out.printf("Java API        %8.0f /s%n", 1e9 / javaTrips.median());
+        System.out.printf("C++ CHIDDevice  %8.0f /s%n", 1e9 / cppTrips.median());
+        System.out.printf("Java / C++ time %s   (target: Java >= 95 %% of C++'s rate, i.e. <= 1.05x)%n",
+                ratio(javaTrips, cppTrips));
 
         int devices = Integer.getInteger("bench.devices", 1000);
         long addStart = System.nanoTime();
@@ -213,28 +244,26 @@ public final class Bench {
             emulator.add(VID, 0x4000 + i, "Orvanta Labs", "Many " + i, "M-" + i, false, false);
         }
         System.out.printf("(emulator: %d devices added in %.1f s)%n", devices, (System.nanoTime() - addStart) / 1e9);
-        h = HIDClassConnector._hid_init();
-        double[] bridge = new double[5];
-        double[] bare = new double[5];
-        for (int r = -1; r < bridge.length; r++) {
-            long start = System.nanoTime();
-            int listed = HIDClassConnector._enumerateDevices(h, 0, 0).length;
-            double bridgeMs = (System.nanoTime() - start) / 1e6;
-            start = System.nanoTime();
-            int bareListed = NativeBench.bareEnumerate(0, 0);
-            double bareMs = (System.nanoTime() - start) / 1e6;
-            if (listed != devices || bareListed != devices) {
-                throw new AssertionError("listed " + listed + " and " + bareListed + " of " + devices);
+        long h2 = HIDClassConnector._hid_init();
+        Candidate bridge = new Candidate("_enumerateDevices", n -> {
+            for (int i = 0; i < n; i++) {
+                if (HIDClassConnector._enumerateDevices(h2, 0, 0).length != devices) {
+                    throw new AssertionError("the bridge missed devices");
+                }
             }
-            if (r >= 0) {
-                bridge[r] = bridgeMs;
-                bare[r] = bareMs;
+        });
+        Candidate bare = new Candidate("hid_enumerate", n -> {
+            for (int i = 0; i < n; i++) {
+                if (NativeBench.bareEnumerate(0, 0) != devices) {
+                    throw new AssertionError("hidapi missed devices");
+                }
             }
-        }
-        System.out.println("== enumeration of " + devices + " emulated devices (median of 5, ms)");
-        System.out.printf("_enumerateDevices                   %8.1f ms%n", median(bridge));
-        System.out.printf("hid_enumerate + hid_free_enumeration %7.1f ms%n", median(bare));
-        System.out.printf("ratio                               %8.2fx%n", median(bridge) / median(bare));
+        });
+        interleave(1, bridge, bare);
+        System.out.println("== enumeration of " + devices + " emulated devices (" + ROUNDS + " interleaved rounds, ms)");
+        System.out.printf("_enumerateDevices                   %8.1f ms%n", bridge.median() / 1e6);
+        System.out.printf("hid_enumerate + hid_free_enumeration %7.1f ms%n", bare.median() / 1e6);
+        System.out.printf("ratio                               %s%n", ratio(bridge, bare));
 
         int repeats = Integer.getInteger("bench.enumerations", 100);
         System.out.println("== Java heap in use after GC, during " + repeats + " enumerations of " + devices + " devices");
@@ -245,13 +274,13 @@ public final class Bench {
                 line.append(String.format(" %d:%.1f", i, heapUsedMiB()));
             }
             if (i < repeats) {
-                sink = HIDClassConnector._enumerateDevices(h, 0, 0);
+                sink = HIDClassConnector._enumerateDevices(h2, 0, 0);
             }
         }
         sink = null;
         System.out.println("after n enumerations: MiB" + line);
         System.out.printf("VmRSS %d -> %d KiB%n", rss, residentKib());
-        HIDClassConnector._free(h);
+        HIDClassConnector._free(h2);
     }
 
     static double heapUsedMiB() {
