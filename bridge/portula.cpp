@@ -7,18 +7,18 @@
 
 #include "CHIDDevice.h"
 #include "com_orvanta_jni_HIDClassConnector.h"
+#include "device_records.h"
 #include "handle.h"
 #include "jni_resources.h"
-#include "utf16.h"
 
 using portula::ByteArrayElements;
+using portula::DeviceRecords;
 using portula::EnumerationList;
 using portula::from_handle;
 using portula::LocalRef;
 using portula::ReadBuffer;
 using portula::StringUTFChars;
 using portula::to_handle;
-using portula::Utf16;
 
 void _throwHIDExpcetion(JNIEnv *env, const char *function, const char *file, int line,
                         const char *message) {
@@ -150,7 +150,9 @@ JNIEXPORT void JNICALL Java_com_orvanta_jni_HIDClassConnector__1hid_1write(JNIEn
     }
     ByteArrayElements elements(env, data);
     if (!elements) {
-        return;  // OutOfMemoryError pending
+        env->ExceptionClear();
+        PORTULA_THROW(env, __func__, "Unable to allocate memory.");
+        return;
     }
     if (device->write(elements.bytes(), static_cast<size_t>(length)) < 0) {
         PORTULA_THROW(env, __func__, "Write to device failed.");
@@ -175,7 +177,9 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvanta_jni_HIDClassConnector__1hid_1read(
     // Made before reading, so that a length the VM cannot hold loses no report.
     LocalRef<jbyteArray> result(env, env->NewByteArray(length));
     if (!result) {
-        return nullptr;  // OutOfMemoryError pending
+        env->ExceptionClear();  // the VM's OutOfMemoryError becomes our message
+        PORTULA_THROW(env, __func__, "Unable to allocate memory.");
+        return nullptr;
     }
     ReadBuffer buffer(static_cast<size_t>(length));
     if (!buffer) {
@@ -196,8 +200,8 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvanta_jni_HIDClassConnector__1hid_1read(
 
 // static native HIDDevice[] _enumerateDevices(long handle, int vendorId, int productId)
 //     throws HIDException
-// On a JNI failure (missing class or method, a setter that throws, no memory)
-// returns null with the VM's exception pending.
+// A missing class or method, or a setter that throws, returns null with the
+// VM's exception pending.
 JNIEXPORT jobjectArray JNICALL Java_com_orvanta_jni_HIDClassConnector__1enumerateDevices(
     JNIEnv *env, jclass, jlong handle, jint vendor_id, jint product_id) {
     CHIDDevice *device = from_handle(handle);
@@ -205,84 +209,30 @@ JNIEXPORT jobjectArray JNICALL Java_com_orvanta_jni_HIDClassConnector__1enumerat
         PORTULA_THROW(env, __func__, "Invalid handle passed.");
         return nullptr;
     }
-    LocalRef<jclass> cls(env, env->FindClass("com/orvanta/jni/HIDDevice"));
-    if (!cls) {
+    DeviceRecords records(env);
+    if (!records.find()) {
         return nullptr;
     }
-    const jmethodID init = env->GetMethodID(cls.get(), "<init>", "()V");
-    const jmethodID set_path =
-        init ? env->GetMethodID(cls.get(), "setPath", "(Ljava/lang/String;)V") : nullptr;
-    const jmethodID set_vendor_id =
-        set_path ? env->GetMethodID(cls.get(), "setVendor_id", "(I)V") : nullptr;
-    const jmethodID set_product_id =
-        set_vendor_id ? env->GetMethodID(cls.get(), "setProduct_id", "(I)V") : nullptr;
-    const jmethodID set_manufacturer =
-        set_product_id ? env->GetMethodID(cls.get(), "setManufacturer", "(Ljava/lang/String;)V")
-                       : nullptr;
-    const jmethodID set_product_string =
-        set_manufacturer
-            ? env->GetMethodID(cls.get(), "setProduct_string", "(Ljava/lang/String;)V")
-            : nullptr;
-    if (set_product_string == nullptr) {
-        return nullptr;  // NoSuchMethodError pending
-    }
-
     EnumerationList list(*device, device->enumerate_devices(vendor_id, product_id));
     jsize count = 0;
     for (const hid_device_info *info = list.get(); info != nullptr; info = info->next) {
         ++count;
     }
-    LocalRef<jobjectArray> result(env, env->NewObjectArray(count, cls.get(), nullptr));
-    if (!result) {
-        return nullptr;
-    }
-
-    // Each setter call reports false once a Java exception is pending; the
-    // strings' local references go as soon as the setter has them.
-    auto set_string = [env](jobject object, jmethodID setter, jstring value) {
-        LocalRef<jstring> string(env, value);
-        if (!string) {
-            return false;
-        }
-        env->CallVoidMethod(object, setter, string.get());
-        return !env->ExceptionCheck();
-    };
-    const char *const function = __func__;
-    auto set_name = [&](jobject object, jmethodID setter, const wchar_t *name) {
-        if (name == nullptr) {
-            return true;  // the property keeps its Java default
-        }
-        Utf16 units(name);
-        if (!units) {
-            PORTULA_THROW(env, function, "Unable to allocate memory.");
-            return false;
-        }
-        return set_string(object, setter,
-                          env->NewString(reinterpret_cast<const jchar *>(units.data()),
-                                         static_cast<jsize>(units.size())));
-    };
-    auto set_int = [env](jobject object, jmethodID setter, unsigned short value) {
-        env->CallVoidMethod(object, setter, static_cast<jint>(value));
-        return !env->ExceptionCheck();
-    };
-
+    LocalRef<jobjectArray> result(env, env->NewObjectArray(count, records.type(), nullptr));
+    DeviceRecords::Result made = result ? DeviceRecords::Result::ok : DeviceRecords::Result::no_memory;
     jsize index = 0;
-    for (const hid_device_info *info = list.get(); info != nullptr; info = info->next, ++index) {
-        LocalRef<jobject> object(env, env->NewObject(cls.get(), init));
-        if (!object || env->ExceptionCheck()) {
-            return nullptr;
-        }
-        if (!set_string(object.get(), set_path, env->NewStringUTF(info->path)) ||
-            !set_int(object.get(), set_vendor_id, info->vendor_id) ||
-            !set_int(object.get(), set_product_id, info->product_id) ||
-            !set_name(object.get(), set_manufacturer, info->manufacturer_string) ||
-            !set_name(object.get(), set_product_string, info->product_string)) {
-            return nullptr;
-        }
-        env->SetObjectArrayElement(result.get(), index, object.get());
-        if (env->ExceptionCheck()) {
-            return nullptr;
+    for (const hid_device_info *info = list.get(); info != nullptr && made == DeviceRecords::Result::ok;
+         info = info->next, ++index) {
+        jobject object = nullptr;
+        made = records.make(*info, &object);
+        LocalRef<jobject> element(env, object);  // one device's reference at a time
+        if (element) {
+            env->SetObjectArrayElement(result.get(), index, element.get());
         }
     }
-    return result.release();
+    if (made == DeviceRecords::Result::no_memory) {
+        env->ExceptionClear();
+        PORTULA_THROW(env, __func__, "Unable to allocate memory.");
+    }
+    return made == DeviceRecords::Result::ok ? result.release() : nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cwchar>
 
 #include <hidapi.h>
 
@@ -29,6 +30,23 @@ public:
     // The caller owns the list and frees it with free_enumerations.
     hid_device_info *enumerate_devices(int vendor_id, int product_id);
     void free_enumerations(hid_device_info *list);
+
+    // What hidapi offers beyond the calls above; -1 (or null) when no device
+    // is open, else hidapi's result. A timeout below 0 waits without limit;
+    // a read that times out returns 0.
+    int read_timeout(unsigned char *data, size_t length, int milliseconds);
+    int send_feature_report(const unsigned char *data, size_t length);
+    int get_feature_report(unsigned char *data, size_t length);
+    int get_input_report(unsigned char *data, size_t length);
+    int get_manufacturer_string(wchar_t *text, size_t max_length);
+    int get_product_string(wchar_t *text, size_t max_length);
+    int get_serial_number_string(wchar_t *text, size_t max_length);
+    int get_indexed_string(int index, wchar_t *text, size_t max_length);
+    // The open device's own record, owned by hidapi until the device closes.
+    hid_device_info *get_device_info();
+    // hidapi's text for the last failure: of the open device, else of the
+    // last open or enumeration. Valid until the next call on this object.
+    const wchar_t *error();
 
 private:
     hid_device *device;

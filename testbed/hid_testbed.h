@@ -33,6 +33,8 @@ struct DeviceConfig {
   std::vector<std::uint8_t> report_descriptor;
   bool echo = false;  // every output report comes back as an input report
   bool numbered_reports = false;
+  // false: udev knows no node for the device, and hidapi lists it without a path
+  bool device_node = true;
 };
 
 class Testbed;

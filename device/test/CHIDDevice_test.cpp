@@ -41,7 +41,7 @@ protected:
         config.echo = true;
         echo = &bed->add(config);
         config.product_id = 0x0002;
-        config.product = "Silent";
+        config.product = "Silent \u00e9 \u4e2d \U0001F600";
         config.echo = false;
         silent = &bed->add(config);
     }
@@ -153,7 +153,8 @@ TEST_F(CHIDDeviceTest, EnumerationListsMatchingDevicesAndFreesAnyList) {
     ASSERT_NE(nullptr, one);
     EXPECT_EQ(nullptr, one->next);
     EXPECT_EQ(silent->path(), one->path);
-    EXPECT_STREQ(L"Silent", one->product_string);
+    // the test runs in the C locale, where hidapi alone would decode nothing
+    EXPECT_STREQ(L"Silent \u00e9 \u4e2d \U0001F600", one->product_string);
     device.free_enumerations(one);
     EXPECT_EQ(nullptr, device.enumerate_devices(kVendor, 0x0999));
 }

@@ -189,7 +189,7 @@ JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeDestroy(JNIEnv
 JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAddDevice(
     JNIEnv* env, jclass, jlong handle, jint vendor_id, jint product_id, jint release,
     jint interface_number, jstring manufacturer, jstring product, jstring serial,
-    jbyteArray report_descriptor, jboolean echo, jboolean numbered_reports) {
+    jbyteArray report_descriptor, jint flags) {
   return guarded(env, jlong{0}, [&] {
     testbed::DeviceConfig config;
     config.vendor_id = to_u16(vendor_id, "vendorId");
@@ -200,8 +200,10 @@ JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAddDevice(
     config.product = to_utf8(env, product);
     config.serial = to_utf8(env, serial);
     config.report_descriptor = to_bytes(env, report_descriptor);
-    config.echo = echo == JNI_TRUE;
-    config.numbered_reports = numbered_reports == JNI_TRUE;
+    // the bits of EmulatedHid.DeviceBuilder's FLAG_ constants
+    config.echo = (flags & 1) != 0;
+    config.numbered_reports = (flags & 2) != 0;
+    config.device_node = (flags & 4) == 0;
     return to_handle(&from_handle<testbed::Testbed>(handle).add(config));
   });
 }

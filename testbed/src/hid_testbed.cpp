@@ -495,10 +495,11 @@ struct Device::Impl {
 
     // "dev" without a newline, or remove_device leaves /sys/dev/char behind
     const std::string minor = std::to_string(index);
-    sysfs_hidraw = add_sysfs_device(
-        bed, "hidraw", "hidraw/hidraw" + minor, sysfs_hid,
-        {{"dev", std::to_string(kHidrawMajor) + ":" + minor}},
-        {{"DEVNAME", core->path}, {"MAJOR", std::to_string(kHidrawMajor)}, {"MINOR", minor}});
+    Pairs hidraw_properties = {{"MAJOR", std::to_string(kHidrawMajor)}, {"MINOR", minor}};
+    if (cfg.device_node) hidraw_properties.insert(hidraw_properties.begin(), {"DEVNAME", core->path});
+    sysfs_hidraw = add_sysfs_device(bed, "hidraw", "hidraw/hidraw" + minor, sysfs_hid,
+                                    {{"dev", std::to_string(kHidrawMajor) + ":" + minor}},
+                                    hidraw_properties);
     umockdev_testbed_set_attribute_link(bed, sysfs_hidraw.c_str(), "device",
                                         ("../../../" + hid_device).c_str());
   }

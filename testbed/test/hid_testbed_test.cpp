@@ -1,5 +1,5 @@
 // Drives the emulator through the real hidapi (hidraw back end). Run with
-// LD_PRELOAD="libumockdev-preload.so.0 libtestbed_fstat.so", LC_ALL=C.UTF-8.
+// LD_PRELOAD="libumockdev-preload.so.0 libtestbed_fstat.so".
 #include <gtest/gtest.h>
 #include <hidapi.h>
 
@@ -274,7 +274,8 @@ TEST(Scale, ThousandDevicesEnumerate) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");  // hidapi decodes sysfs strings with the locale
+  // bare hidapi decodes sysfs strings in the process's locale
+  std::setlocale(LC_ALL, "C.UTF-8");
   testing::InitGoogleTest(&argc, argv);
   if (hid_init() != 0) return 2;
   const int result = RUN_ALL_TESTS();

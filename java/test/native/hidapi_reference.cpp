@@ -4,6 +4,9 @@
 #include <hidapi.h>
 #include <jni.h>
 
+#include <locale.h>
+
+#include <clocale>
 #include <cwchar>
 
 namespace {
@@ -24,8 +27,12 @@ jintArray code_points(JNIEnv *env, const wchar_t *s) {
 // each row {String path, int[] {vendor, product}, int[] manufacturer, int[] product}
 extern "C" JNIEXPORT jobjectArray JNICALL Java_com_orvanta_jni_HidapiReference_enumerate(
     JNIEnv *env, jclass, jint vendor_id, jint product_id) {
+    // bare hidapi decodes names in the calling thread's locale: a UTF-8 one
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    const locale_t previous = uselocale(utf8);
     hid_device_info *list = hid_enumerate(static_cast<unsigned short>(vendor_id),
                                           static_cast<unsigned short>(product_id));
+    uselocale(previous);
     jsize count = 0;
     for (hid_device_info *d = list; d != nullptr; d = d->next) {
         ++count;
@@ -38,7 +45,7 @@ extern "C" JNIEXPORT jobjectArray JNICALL Java_com_orvanta_jni_HidapiReference_e
         const jint ids[] = {d->vendor_id, d->product_id};
         jintArray id_array = env->NewIntArray(2);
         env->SetIntArrayRegion(id_array, 0, 2, ids);
-        jobject cells[] = {env->NewStringUTF(d->path), id_array,
+        jobject cells[] = {d->path != nullptr ? env->NewStringUTF(d->path) : nullptr, id_array,
                            code_points(env, d->manufacturer_string),
                            code_points(env, d->product_string)};
         for (jsize c = 0; c < 4; ++c) {

@@ -3,21 +3,39 @@ package com.orvanta.jni;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
-import java.io.OutputStream;
 import java.net.URL;
+import java.nio.ByteBuffer;
+import java.nio.channels.SeekableByteChannel;
+import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.Files;
+import java.nio.file.LinkOption;
+import java.nio.file.OpenOption;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.nio.file.StandardOpenOption;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.CodeSource;
+import java.security.SecureRandom;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.HashSet;
+import java.util.List;
 import java.util.Locale;
+import java.util.Set;
 
 /**
- * Loads the native library that matches this VM's word size, once: from
- * java.library.path when it is there, else from the jar (linux-x86-64/ or
- * linux-x86/) through a private temporary copy.
+ * Loads the native library that matches this VM, once: from java.library.path
+ * when it is there, else from the jar through a private temporary copy that
+ * is deleted as soon as it is loaded.
  */
 final class NativeLoader {
+    /** os.arch values, the library each needs and where the jar holds it. */
+    private static final String[][] BUILDS = {
+        {"amd64 x86_64", "portula64", "linux-x86-64"},
+        {"x86 i386 i486 i586 i686", "portula32", "linux-x86"},
+        {"aarch64 arm64", "portula64", "linux-aarch64"},
+        {"arm armv7l armhf", "portula32", "linux-arm"},
+    };
     private static boolean loaded;
 
     private NativeLoader() {
@@ -27,7 +45,8 @@ final class NativeLoader {
         if (loaded) {
             return;
         }
-        String library = libraryName();
+        String[] build = build();
+        String library = build[1];
         String file = System.mapLibraryName(library);
         String libraryPath = System.getProperty("java.library.path", "");
         File onPath = findOnPath(file, libraryPath);
@@ -39,35 +58,31 @@ final class NativeLoader {
                         + e.getMessage(), e);
             }
         } else {
-            loadFromJar(library, file, libraryPath);
+            loadFromJar(build[2] + "/" + file, file, libraryPath);
         }
         loaded = true;
     }
 
-    /** portula64 for 64-bit VMs, portula32 for 32-bit x86 VMs. */
-    static String libraryName() {
+    /** The entry of BUILDS for this VM's os.arch. */
+    private static String[] build() {
         String arch = System.getProperty("os.arch", "").toLowerCase(Locale.ROOT);
-        switch (arch) {
-            case "amd64":
-            case "x86_64":
-                return "portula64";
-            case "x86":
-            case "i386":
-            case "i486":
-            case "i586":
-            case "i686":
-                return "portula32";
-            default:
-                throw new UnsatisfiedLinkError("no portula build for os.arch=" + arch + " ("
-                        + wordSize() + " VM): portula ships libportula64.so for amd64 and"
-                        + " libportula32.so for x86");
+        for (String[] build : BUILDS) {
+            for (String name : build[0].split(" ")) {
+                if (name.equals(arch)) {
+                    return build;
+                }
+            }
         }
-    }
-
-    /** Where portula.jar holds a build: linux-x86-64/libportula64.so, linux-x86/libportula32.so. */
-    static String resourceName(String library) {
-        return (library.equals("portula64") ? "linux-x86-64/" : "linux-x86/")
-                + System.mapLibraryName(library);
+        List<String> carried = new ArrayList<>();
+        for (String[] build : BUILDS) {
+            String resource = build[2] + "/" + System.mapLibraryName(build[1]);
+            if (NativeLoader.class.getResource("/" + resource) != null) {
+                carried.add(resource + " (os.arch " + build[0].replace(" ", ", ") + ")");
+            }
+        }
+        throw new UnsatisfiedLinkError("no portula build for os.arch=" + arch + " (" + wordSize()
+                + " VM): " + (carried.isEmpty() ? codeSource() + " carries no native library"
+                : codeSource() + " carries " + String.join("; ", carried)));
     }
 
     private static File findOnPath(String file, String libraryPath) {
@@ -83,8 +98,7 @@ final class NativeLoader {
         return null;
     }
 
-    private static void loadFromJar(String library, String file, String libraryPath) {
-        String resource = resourceName(library);
+    private static void loadFromJar(String resource, String file, String libraryPath) {
         URL url = NativeLoader.class.getResource("/" + resource);
         if (url == null) {
             throw failure(file, "not on java.library.path=" + libraryPath + ", and no resource "
@@ -93,20 +107,51 @@ final class NativeLoader {
         String tmpdir = System.getProperty("java.io.tmpdir");
         Path copy = null;
         try {
-            // owner-only: no other user may swap the code this VM is about to run
-            copy = Files.createTempFile(Paths.get(tmpdir), file.replace(".so", "-"), ".so",
-                    PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rw-------")));
-            copy.toFile().deleteOnExit();
-            // into the file just made: replacing it would lose its permissions
-            try (InputStream in = url.openStream(); OutputStream out = Files.newOutputStream(copy)) {
-                in.transferTo(out);
-            }
+            copy = writeCopy(url, Paths.get(tmpdir), file);
             System.load(copy.toString());
         } catch (IOException | RuntimeException | UnsatisfiedLinkError e) {
-            deleteQuietly(copy);
             throw failure(file, "not on java.library.path=" + libraryPath + ", and the jar's " + resource
                     + " (" + url + ") could not be loaded through a copy in java.io.tmpdir=" + tmpdir
                     + ": " + e, e);
+        } finally {
+            // a loaded library needs no file: nothing is left behind, not even
+            // when the VM dies without running its shutdown hooks
+            deleteQuietly(copy);
+        }
+    }
+
+    /**
+     * Copies the resource into a new owner-only file, made and written through
+     * one descriptor that follows no symbolic link: nobody else can swap the
+     * code this VM is about to run.
+     */
+    private static Path writeCopy(URL url, Path dir, String file) throws IOException {
+        SecureRandom random = new SecureRandom();
+        for (int attempt = 0; ; attempt++) {
+            Path copy = dir.resolve(file.replace(".so", "-" + Long.toUnsignedString(random.nextLong(), 36) + ".so"));
+            Set<OpenOption> options = new HashSet<OpenOption>(Arrays.asList(
+                    StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS));
+            try (SeekableByteChannel out = Files.newByteChannel(copy, options,
+                    PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rw-------")));
+                    InputStream in = url.openStream()) {
+                try {
+                    byte[] chunk = new byte[65536];
+                    for (int n; (n = in.read(chunk)) > 0; ) {
+                        ByteBuffer buffer = ByteBuffer.wrap(chunk, 0, n);
+                        while (buffer.hasRemaining()) {
+                            out.write(buffer);
+                        }
+                    }
+                } catch (IOException | RuntimeException e) {
+                    deleteQuietly(copy);
+                    throw e;
+                }
+                return copy;
+            } catch (FileAlreadyExistsException e) {
+                if (attempt == 10) {
+                    throw e;
+                }
+            }
         }
     }
 
@@ -117,7 +162,7 @@ final class NativeLoader {
         try {
             Files.deleteIfExists(path);
         } catch (IOException ignored) {
-            // deleteOnExit stays registered
+            // the directory's owner removes it
         }
     }
 

@@ -5,30 +5,24 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.orvanta.testbed.EmulatedHid;
 import java.util.ArrayList;
 import java.util.List;
-import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.BeforeEach;
 
 /**
- * Base of the tests that need emulated devices: one emulator per test class,
- * and handles that are freed after each test (every hidapi handle must be
- * closed before the emulator goes).
+ * Base of the tests that need emulated devices: each test gets an emulator
+ * and devices of its own, so that nothing one test leaves queued or unplugged
+ * reaches the next. Its handles are freed after it (every hidapi handle must
+ * be closed before the emulator goes).
  */
 abstract class Emulation {
     static final int VID = 0x1209;
-    static EmulatedHid emulator;
+    EmulatedHid emulator;
     private final List<Long> handles = new ArrayList<>();
 
-    @BeforeAll
-    static void startEmulator() {
+    @BeforeEach
+    void startEmulator() {
         assertTrue(EmulatedHid.preloadActive(), "run the JVM with the emulator preloaded (bin/java-emulated)");
         emulator = new EmulatedHid();
-    }
-
-    @AfterAll
-    static void stopEmulator() {
-        emulator.close();
-        emulator = null;
     }
 
     /** A new handle, freed after the test. */
@@ -45,11 +39,12 @@ abstract class Emulation {
     }
 
     @AfterEach
-    void freeHandles() {
+    void stopEmulator() {
         for (long h : handles) {
             HIDClassConnector._free(h);
         }
         handles.clear();
+        emulator.close();
     }
 
     static byte[] bytes(int... values) {

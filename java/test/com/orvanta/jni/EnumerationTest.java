@@ -13,7 +13,7 @@ import com.orvanta.testbed.EmulatedHid;
 import java.util.Arrays;
 import java.util.List;
 import java.util.stream.Collectors;
-import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 /** _enumerateDevices against emulated devices, compared with hidapi's own list. */
@@ -21,16 +21,18 @@ class EnumerationTest extends Emulation {
     static final int OTHER_VID = 0xFFFF;
     static final String LONG_NAME = "N".repeat(175) + "\u00e9".repeat(100) + "\ud83d\ude00".repeat(25);
     static final String MIXED = "Caf\u00e9 \u00fc\u00df \u4e2d\u6587\u9375\u76e4 \ud83d\ude00\ud83c\udfb9";
-    static EmulatedHid.Device echo;
-    static EmulatedHid.Device nameless;
+    EmulatedHid.Device echo;
+    EmulatedHid.Device nameless;
 
-    @BeforeAll
-    static void devices() {
+    @BeforeEach
+    void devices() {
         echo = emulator.add(VID, 0x0001, "Orvanta Labs", "Echo", "E-1", true, false);
         emulator.add(VID, 0x8001, "Orvanta Labs", "High bit", "H-1", false, false);
         emulator.add(OTHER_VID, 0xFFFF, "All ones", "ffff:ffff", "F-1", false, false);
         emulator.add(VID, 0x0005, MIXED, LONG_NAME, "M-1", false, false);
         nameless = emulator.add(VID, 0x0006, null, null, null, false, false);
+        emulator.add(VID, 0x0007, null, "Product only", null, false, false);
+        emulator.device(VID, 0x0008).manufacturer("No node").deviceNode(false).add();
     }
 
     private static List<HidapiReference.Record> records(HIDDevice[] devices) {
@@ -41,7 +43,7 @@ class EnumerationTest extends Emulation {
     void listsEveryDeviceInHidapisOrder() throws Exception {
         long h = handle();
         HIDDevice[] all = _enumerateDevices(h, 0, 0);
-        assertEquals(5, all.length);
+        assertEquals(7, all.length);
         assertEquals(HidapiReference.records(0, 0), records(all));
     }
 
@@ -55,7 +57,7 @@ class EnumerationTest extends Emulation {
         assertEquals(records(one), records(_enumerateDevices(h, VID - 0x10000, 0x0001 - 0x20000)));
         HIDDevice[] vendor = _enumerateDevices(h, VID, 0);
         assertEquals(HidapiReference.records(VID, 0), records(vendor));
-        assertEquals(4, vendor.length);
+        assertEquals(6, vendor.length);
         assertEquals(0, _enumerateDevices(h, 0x4242, 0x4242).length);
     }
 
@@ -82,6 +84,20 @@ class EnumerationTest extends Emulation {
         assertEquals(nameless.path(), none[0].getPath());
         assertNull(none[0].getManufacturer());
         assertNull(none[0].getProduct_string());
+        HIDDevice[] productOnly = _enumerateDevices(h, VID, 0x0007);
+        assertNull(productOnly[0].getManufacturer());
+        assertEquals("Product only", productOnly[0].getProduct_string());
+    }
+
+    @Test
+    void aDeviceWithoutANodeIsListedWithoutAPath() throws Exception {
+        long h = handle();
+        HIDDevice[] found = _enumerateDevices(h, VID, 0x0008);
+        assertEquals(1, found.length);
+        assertNull(found[0].getPath());
+        assertEquals("No node", found[0].getManufacturer());
+        // and the others are all there
+        assertEquals(HidapiReference.records(0, 0), records(_enumerateDevices(h, 0, 0)));
     }
 
     @Test

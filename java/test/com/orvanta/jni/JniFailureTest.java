@@ -1,19 +1,12 @@
 package com.orvanta.jni;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.util.ArrayList;
 import java.util.Collections;
-import java.util.List;
-import java.util.concurrent.TimeUnit;
 import java.util.jar.JarEntry;
 import java.util.jar.JarFile;
 import java.util.jar.JarOutputStream;
@@ -33,7 +26,7 @@ class JniFailureTest {
     private static Path portulaWithout(String entry) throws IOException {
         Path copy = Files.createTempFile("portula-without-", ".jar");
         copy.toFile().deleteOnExit();
-        try (JarFile in = new JarFile(classPathEntry("portula.jar"));
+        try (JarFile in = new JarFile(Child.classPathEntry("portula.jar"));
                 JarOutputStream out = new JarOutputStream(Files.newOutputStream(copy))) {
             for (JarEntry e : Collections.list(in.entries())) {
                 if (e.getName().equals(entry)) {
@@ -49,42 +42,15 @@ class JniFailureTest {
         return copy;
     }
 
-    private static String classPathEntry(String name) {
-        for (String e : System.getProperty("java.class.path").split(File.pathSeparator)) {
-            if (e.endsWith(File.separator + name)) {
-                return e;
-            }
-        }
-        throw new AssertionError(name + " is not on the class path");
-    }
-
     private static String fixture(String name) {
         String jar = System.getProperty("portula.fixture." + name);
         assertTrue(jar != null, "no -Dportula.fixture." + name);
         return jar;
     }
 
+    /** ChildProbe in mode, with classPath first. */
     private String runChild(String mode, String... classPath) throws Exception {
-        List<String> command = new ArrayList<>();
-        command.add(System.getProperty("portula.build.bin") + "/java-emulated");
-        command.add("-Xcheck:jni");
-        command.add("-Djava.library.path=" + System.getProperty("java.library.path"));
-        command.add("-cp");
-        List<String> cp = new ArrayList<>(List.of(classPath));
-        cp.add(classPathEntry("portula-testbed.jar"));
-        cp.add(classPathEntry("portula-junit.jar"));
-        command.add(String.join(File.pathSeparator, cp));
-        command.add(ChildProbe.class.getName());
-        command.add(mode);
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
-        p.getOutputStream().close();
-        assertTrue(p.waitFor(300, TimeUnit.SECONDS), "child JVM hung");
-        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        assertEquals(0, p.exitValue(), out);
-        assertFalse(out.contains("WARNING in native method"), out);
-        assertFalse(out.contains("FATAL ERROR"), out);
-        assertTrue(out.contains("DONE"), out);
-        return out;
+        return Child.run(Child.classPath(classPath), ChildProbe.class.getName(), mode);
     }
 
     @Test
@@ -95,14 +61,48 @@ class JniFailureTest {
 
     @Test
     void missingSetterGivesNoSuchMethodError() throws Exception {
-        String out = runChild("enumerate", fixture("nosetter"), classPathEntry("portula.jar"));
+        String out = runChild("enumerate", fixture("nosetter"), Child.classPathEntry("portula.jar"));
         assertTrue(out.contains("OUTCOME java.lang.NoSuchMethodError: setProduct_string"), out);
     }
 
     @Test
     void throwingSetterStopsTheEnumeration() throws Exception {
-        String out = runChild("enumerate", fixture("throwing"), classPathEntry("portula.jar"));
+        String out = runChild("enumerate", fixture("throwing"), Child.classPathEntry("portula.jar"));
         assertTrue(out.contains("OUTCOME java.lang.IllegalStateException: setter refused Orvanta Labs"), out);
+    }
+
+    @Test
+    void exceptionWithoutItsLocationSetterGivesNoSuchMethodError() throws Exception {
+        String out = runChild("close", fixture("nolocation"), Child.classPathEntry("portula.jar"));
+        assertTrue(out.contains("OUTCOME java.lang.NoSuchMethodError: __jni_setLocation"), out);
+    }
+
+    @Test
+    void callersWithTheirOwnCopiesOfTheClassesKeepWorking() throws Exception {
+        String out = Child.run(Child.classPath(fixture("oldcaller")), "com.orvanta.oldcaller.OldCallerProbe");
+        assertTrue(out.contains("LISTED 4"), out);
+        // only the five setters they have, and none for what a device lacks
+        assertTrue(out.contains("CALLS"
+                + " setPath(@echo@) setVendor_id(1209) setProduct_id(1) setManufacturer(Orvanta Labs)"
+                + " setProduct_string(Echo)"
+                + " setPath(/dev/hidraw1) setVendor_id(1209) setProduct_id(2) setProduct_string(Product only)"
+                + " setPath(/dev/hidraw2) setVendor_id(1209) setProduct_id(3)"
+                + " setVendor_id(1209) setProduct_id(4) setManufacturer(No node)\n"), out);
+        assertTrue(out.contains("ECHO 2a 2b 00"), out);
+        assertTrue(out.contains("FAILED requested device is unavailable. at "
+                + "Java_com_orvanta_jni_HIDClassConnector__1hid_1open__JLjava_lang_String_2 (portula.cpp)"), out);
+    }
+
+    @Test
+    void enumerationHoldsAFewLocalReferencesWhateverTheDeviceCount() throws Exception {
+        String agent = Child.property("portula.local.refs");
+        String out = Child.run(java.util.Map.of(), java.util.List.of("-Xcheck:jni", "-agentpath:" + agent),
+                Child.classPath(fixture("counting"), Child.classPathEntry("portula.jar")),
+                LocalRefsProbe.class.getName(), agent);
+        assertTrue(out.contains("LISTED 40"), out);
+        int most = Integer.parseInt(out.replaceAll("(?s).*MOST (-?[0-9]+).*", "$1"));
+        // the class, the array, one device and its string; 40 if each device's were kept
+        assertTrue(most > 0 && most <= 6, out);
     }
 
     @Test

@@ -10,6 +10,7 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.TimeUnit;
 
 /** A JVM started through one of a build's bin/java-* wrappers, and what it printed. */
@@ -37,6 +38,12 @@ final class ChildJvm {
 
     /** java [flags] -cp classPath... ToolHarness args, or java [flags] args when classPath is empty. */
     static ChildJvm run(String java, List<String> flags, List<String> classPath, String... args) throws Exception {
+        return run(Map.of(), java, flags, classPath, args);
+    }
+
+    /** The same, with these variables set in the child's environment. */
+    static ChildJvm run(Map<String, String> env, String java, List<String> flags, List<String> classPath,
+            String... args) throws Exception {
         List<String> command = new ArrayList<>();
         command.add(java);
         command.add("-Xcheck:jni");
@@ -49,7 +56,9 @@ final class ChildJvm {
         command.addAll(Arrays.asList(args));
         Path errFile = Files.createTempFile("child-err", ".txt");
         try {
-            Process p = new ProcessBuilder(command).redirectError(errFile.toFile()).start();
+            ProcessBuilder builder = new ProcessBuilder(command).redirectError(errFile.toFile());
+            builder.environment().putAll(env);
+            Process p = builder.start();
             p.getOutputStream().close();
             byte[] stdout = p.getInputStream().readAllBytes();
             if (!p.waitFor(600, TimeUnit.SECONDS)) {
@@ -59,6 +68,7 @@ final class ChildJvm {
             ChildJvm child = new ChildJvm(p.exitValue(), new String(stdout, StandardCharsets.UTF_8),
                     Files.readString(errFile, StandardCharsets.UTF_8));
             assertFalse(child.all().contains("WARNING in native method"), child.all());
+            assertFalse(child.all().contains("WARNING: JNI local refs"), child.all());
             assertFalse(child.all().contains("A fatal error has been detected"), child.all());
             return child;
         } finally {

@@ -4,9 +4,13 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.nio.file.FileSystem;
+import java.nio.file.FileSystems;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
+import java.util.Map;
+import java.util.stream.Collectors;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
@@ -31,6 +35,13 @@ class JarTest {
         return harnessWith(java, portulaJar, ChildJvm.property("portula.testbed.jar"), libraryPath, tmpdir, args);
     }
 
+    /** harness in an environment with these variables set. */
+    static ChildJvm harnessIn(Map<String, String> env, String java, String portulaJar, String libraryPath,
+            String tmpdir, String... args) throws Exception {
+        return ChildJvm.run(env, java, List.of("-Djava.library.path=" + libraryPath, "-Djava.io.tmpdir=" + tmpdir),
+                List.of(portulaJar, ChildJvm.property("portula.testbed.jar"), ChildJvm.harnessJar()), args);
+    }
+
     /** ToolHarness with portula.jar and the emulator's jar; libraryPath holds the emulator's library. */
     static ChildJvm harnessWith(String java, String portulaJar, String testbedJar, String libraryPath, String tmpdir,
             String... args) throws Exception {
@@ -51,16 +62,51 @@ class JarTest {
     }
 
     @Test
-    void loadsAPrivateCopyInTmpdirThatGoesAtExit() throws Exception {
+    void loadsAPrivateCopyInTmpdirThatGoesOnceLoaded() throws Exception {
         ChildJvm child = fromJar("loaded");
         assertEquals(0, child.exit, child.all());
         List<String> loaded = child.lines("LOADED ");
         assertEquals(1, loaded.size(), child.all());
         String line = loaded.get(0);
         assertTrue(line.startsWith("LOADED " + temp + "/" + LIBRARY.replace(".so", "-")), child.all());
-        assertTrue(line.endsWith(".so rw-------"), child.all());
-        try (Stream<Path> left = Files.list(temp)) {
-            assertEquals(0, left.count(), "the copy outlived its JVM");
+        // deleted while the VM still runs, so not even a killed VM leaves it behind
+        assertTrue(line.endsWith(".so (deleted) rw-------") || line.endsWith(".so (deleted) gone"), child.all());
+        assertEmpty(temp);
+    }
+
+    @Test
+    void aCopyThatDoesNotLoadIsDeletedToo() throws Exception {
+        Path broken = temp.resolve("broken.jar");
+        Files.copy(Path.of(ChildJvm.property("portula.classes.jar")), broken);
+        try (FileSystem jar = FileSystems.newFileSystem(broken)) {
+            Path resource = jar.getPath("/" + RESOURCE);
+            Files.createDirectories(resource.getParent());
+            Files.writeString(resource, "not a library");
+        }
+        Path tmpdir = Files.createDirectory(temp.resolve("tmp"));
+        ChildJvm child = harness(ChildJvm.property("portula.java.emulated"), broken.toString(),
+                ChildJvm.property("portula.testbed.dir"), tmpdir.toString(), "retry");
+        assertEquals(0, child.exit, child.all());
+        String message = child.lines("FIRST ").get(0);
+        assertTrue(message.contains("could not be loaded through a copy in java.io.tmpdir=" + tmpdir), message);
+        assertEmpty(tmpdir);
+    }
+
+    @Test
+    void anUnknownArchitectureIsToldWhatTheJarCarries() throws Exception {
+        ChildJvm child = ChildJvm.run(ChildJvm.property("portula.java.emulated"),
+                List.of("-Djava.library.path=" + ChildJvm.property("portula.testbed.dir"), "-Dos.arch=mips64"),
+                List.of(ChildJvm.property("portula.jar"), ChildJvm.property("portula.testbed.jar"),
+                        ChildJvm.harnessJar()), "retry");
+        String message = child.lines("FIRST ").get(0);
+        assertTrue(message.startsWith("FIRST java.lang.UnsatisfiedLinkError: no portula build for os.arch=mips64"),
+                message);
+        assertTrue(message.contains(" carries " + RESOURCE + " (os.arch "), message);
+    }
+
+    private static void assertEmpty(Path dir) throws Exception {
+        try (Stream<Path> left = Files.list(dir)) {
+            assertEquals(List.of(), left.collect(Collectors.toList()), "the copy outlived its load");
         }
     }
 

@@ -9,7 +9,8 @@ import java.nio.file.Paths;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.TreeSet;
+import java.util.Map;
+import java.util.TreeMap;
 import java.util.concurrent.CyclicBarrier;
 
 /**
@@ -72,7 +73,7 @@ public final class ToolHarness {
                 toolArgs.add(args[i].replace("@echo@", echo.path()).replace("@keypad@", keypad.path())
                         .replace("@bare@", bare.path()));
             }
-            int code = Main.run(toolArgs.toArray(new String[0]), System.out, System.err);
+            int code = Main.run(toolArgs.toArray(new String[0]));
             for (byte[] report; (report = echo.popOutput(0)) != null; ) {
                 StringBuilder text = new StringBuilder();
                 for (byte b : report) {
@@ -118,20 +119,26 @@ public final class ToolHarness {
         System.out.println("THREADS failed " + failures.size() + " " + failures);
     }
 
-    /** Each file libportula is mapped from, with its permissions. */
+    /**
+     * Each file libportula is mapped from, with its permissions: read through
+     * the mapping itself where the file is gone and /proc/self/map_files
+     * shows it (not under qemu, whose maps are the guest's), else "gone".
+     */
     private static void printLoaded() throws Exception {
-        TreeSet<String> files = new TreeSet<>();
+        TreeMap<String, String> files = new TreeMap<>();
         for (String line : Files.readAllLines(Paths.get("/proc/self/maps"))) {
             int slash = line.indexOf('/');
             if (slash >= 0 && (line.contains("libportula64") || line.contains("libportula32"))) {
-                files.add(line.substring(slash));
+                files.putIfAbsent(line.substring(slash), line.substring(0, line.indexOf(' ')));
             }
         }
-        for (String file : files) {
-            Path path = Paths.get(file.replace(" (deleted)", ""));
-            String perms = Files.exists(path)
-                    ? PosixFilePermissions.toString(Files.getPosixFilePermissions(path)) : "gone";
-            System.out.println("LOADED " + file + " " + perms);
+        for (Map.Entry<String, String> file : files.entrySet()) {
+            Path path = Paths.get(file.getKey().replace(" (deleted)", ""));
+            Path mapping = Paths.get("/proc/self/map_files", file.getValue());
+            String perms = Files.exists(path) ? PosixFilePermissions.toString(Files.getPosixFilePermissions(path))
+                    : Files.exists(mapping) ? PosixFilePermissions.toString(Files.getPosixFilePermissions(mapping))
+                    : "gone";
+            System.out.println("LOADED " + file.getKey() + " " + perms);
         }
     }
 }

@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
 import java.util.regex.Pattern;
 import org.junit.jupiter.api.Test;
 
@@ -41,6 +42,15 @@ class ToolTest {
         rows.sort(null);
         assertEquals(List.of("1209:0002|Orvanta Labs|Keypad \u00e9 \u4e2d\u6587", "1209:ec40|Orvanta Labs|Echo",
                 "16c0:05df|-|-"), rows, child.all());
+    }
+
+    @Test
+    void namesArriveWholeInACLocale() throws Exception {
+        ChildJvm list = JarTest.harnessIn(Map.of("LC_ALL", "C"), ChildJvm.property("portula.java.emulated"),
+                ChildJvm.property("portula.jar"), ChildJvm.property("portula.testbed.dir"),
+                System.getProperty("java.io.tmpdir"), "tool", "list");
+        assertEquals(0, list.exit, list.all());
+        assertTable(list);
     }
 
     @Test
@@ -104,6 +114,13 @@ class ToolTest {
 
         ChildJvm zero = tool("read", "@keypad@", "0");
         assertEquals(2, zero.exit, zero.all());
+        // hidraw carries at most 16384 bytes: more is a usage error, not a huge print
+        for (String length : new String[] {"16385", "2147483647"}) {
+            ChildJvm huge = tool("read", "@keypad@", length);
+            assertEquals(2, huge.exit, huge.all());
+            assertTrue(huge.err.startsWith("portula read: '" + length + "' is not a length from 1 to 16384"),
+                    huge.all());
+        }
     }
 
     @Test

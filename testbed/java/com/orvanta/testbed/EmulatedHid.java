@@ -62,8 +62,10 @@ public final class EmulatedHid implements AutoCloseable {
         private String product;
         private String serial;
         private byte[] reportDescriptor;
-        private boolean echo;
-        private boolean numberedReports;
+        private static final int FLAG_ECHO = 1;
+        private static final int FLAG_NUMBERED = 2;
+        private static final int FLAG_NO_NODE = 4;
+        private int flags;
 
         private DeviceBuilder(int vendorId, int productId) {
             this.vendorId = vendorId;
@@ -81,13 +83,20 @@ public final class EmulatedHid implements AutoCloseable {
             return this;
         }
         /** each output report comes back as an input report (report ID 0 stripped) */
-        public DeviceBuilder echo(boolean on) { echo = on; return this; }
+        public DeviceBuilder echo(boolean on) { return flag(FLAG_ECHO, on); }
         /** default descriptor with report IDs 1 and 2 (input/output) and 3 (feature) */
-        public DeviceBuilder numberedReports(boolean on) { numberedReports = on; return this; }
+        public DeviceBuilder numberedReports(boolean on) { return flag(FLAG_NUMBERED, on); }
+        /** false: udev knows no node for the device, and hidapi lists it without a path */
+        public DeviceBuilder deviceNode(boolean on) { return flag(FLAG_NO_NODE, !on); }
+
+        private DeviceBuilder flag(int bit, boolean on) {
+            flags = on ? flags | bit : flags & ~bit;
+            return this;
+        }
 
         public Device add() {
             long device = nativeAddDevice(testbed(), vendorId, productId, release, interfaceNumber,
-                    manufacturer, product, serial, reportDescriptor, echo, numberedReports);
+                    manufacturer, product, serial, reportDescriptor, flags);
             return new Device(device);
         }
     }
@@ -151,7 +160,7 @@ public final class EmulatedHid implements AutoCloseable {
     private static native void nativeDestroy(long testbed);
     private static native long nativeAddDevice(long testbed, int vendorId, int productId, int release,
             int interfaceNumber, String manufacturer, String product, String serial,
-            byte[] reportDescriptor, boolean echo, boolean numberedReports);
+            byte[] reportDescriptor, int flags);
     private static native String nativePath(long device);
     private static native int nativePushInput(long device, byte[] report);
     private static native byte[] nativePopOutput(long device, int timeoutMs);

@@ -3,7 +3,12 @@ package com.orvanta.jni.tool;
 import com.orvanta.jni.HIDClassConnector;
 import com.orvanta.jni.HIDDevice;
 import com.orvanta.jni.exceptions.HIDException;
+import java.io.FileDescriptor;
+import java.io.FileOutputStream;
 import java.io.PrintStream;
+import java.io.UnsupportedEncodingException;
+import java.nio.charset.Charset;
+import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -22,6 +27,7 @@ public final class Main {
     public static final int FAILED = 1;
     /** The command line was wrong. */
     public static final int USAGE = 2;
+    private static final int MAX_REPORT = 16384;
 
     private static final String OVERALL = String.join("\n",
             "usage: java -jar portula.jar COMMAND [ARGS]",
@@ -56,7 +62,8 @@ public final class Main {
             "usage: java -jar portula.jar read PATH LENGTH",
             "",
             "Opens the device at PATH, waits for one input report and prints LENGTH bytes in hex:",
-            "the report, then zeros. It waits as long as the device sends nothing.");
+            "the report, then zeros. It waits as long as the device sends nothing. LENGTH is 1 to",
+            "16384, the largest report hidraw carries.");
 
     private final PrintStream out;
     private final PrintStream err;
@@ -68,9 +75,38 @@ public final class Main {
 
     /** Runs the tool and exits with its exit code. */
     public static void main(String[] args) {
-        int code = run(args, System.out, System.err);
-        System.out.flush();
-        System.exit(code);
+        System.exit(run(args));
+    }
+
+    /**
+     * Runs one command on standard output and error. Where their charset is
+     * plain ASCII (a C locale), they are written in UTF-8 instead, which keeps
+     * device names intact rather than turning them into '?'.
+     *
+     * @param args the command line, command first
+     * @return the exit code: 0, {@link #FAILED} or {@link #USAGE}
+     */
+    public static int run(String[] args) {
+        PrintStream out = console(System.out, FileDescriptor.out);
+        PrintStream err = console(System.err, FileDescriptor.err);
+        int code = run(args, out, err);
+        out.flush();
+        err.flush();
+        return code;
+    }
+
+    private static PrintStream console(PrintStream stream, FileDescriptor fd) {
+        String name = System.getProperty("stdout.encoding",
+                System.getProperty("sun.stdout.encoding", Charset.defaultCharset().name()));
+        if (!Charset.isSupported(name) || !Charset.forName(name).equals(StandardCharsets.US_ASCII)) {
+            return stream;
+        }
+        stream.flush();
+        try {
+            return new PrintStream(new FileOutputStream(fd), true, "UTF-8");
+        } catch (UnsupportedEncodingException e) {
+            return stream;   // every Java has UTF-8
+        }
     }
 
     /**
@@ -255,8 +291,9 @@ public final class Main {
         } catch (NumberFormatException e) {
             length = -1;
         }
-        if (length < 1) {
-            throw new UsageException("'" + args.get(1) + "' is not a length of at least 1", READ);
+        if (length < 1 || length > MAX_REPORT) {
+            throw new UsageException("'" + args.get(1) + "' is not a length from 1 to " + MAX_REPORT
+                    + " (hidraw's largest report)", READ);
         }
         byte[] report;
         long handle = HIDClassConnector._hid_init();
