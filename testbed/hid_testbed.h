@@ -35,6 +35,8 @@ struct DeviceConfig {
   bool numbered_reports = false;
   // false: udev knows no node for the device, and hidapi lists it without a path
   bool device_node = true;
+  // of the /dev node; with Testbed::share, 0600 keeps other users out
+  unsigned node_mode = 0666;
 };
 
 class Testbed;
@@ -65,6 +67,9 @@ class Device {
   void set_feature_report(const std::vector<std::uint8_t>& report);
   std::optional<std::vector<std::uint8_t>> feature_report(std::uint8_t report_id) const;
 
+  // What an input report requested with HIDIOCGINPUT returns, report ID first.
+  void set_input_report(const std::vector<std::uint8_t>& report);
+
   // Unplug: sysfs entries vanish, blocked reads end with EIO, later I/O on
   // open handles fails. Replug: the device comes back at the same path;
   // handles opened before the unplug stay dead.
@@ -94,6 +99,10 @@ class Testbed {
   Device& add(const DeviceConfig& config);
   std::size_t device_count() const;
   const std::string& root_dir() const;
+  // Lets processes of other users run under this testbed (UMOCKDEV_DIR set
+  // to root_dir(), umockdev's preload loaded): its directory becomes
+  // readable by all; each node keeps its node_mode.
+  void share();
 
  private:
   struct Impl;

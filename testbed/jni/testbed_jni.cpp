@@ -189,7 +189,7 @@ JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeDestroy(JNIEnv
 JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAddDevice(
     JNIEnv* env, jclass, jlong handle, jint vendor_id, jint product_id, jint release,
     jint interface_number, jstring manufacturer, jstring product, jstring serial,
-    jbyteArray report_descriptor, jint flags) {
+    jbyteArray report_descriptor, jint flags, jint node_mode) {
   return guarded(env, jlong{0}, [&] {
     testbed::DeviceConfig config;
     config.vendor_id = to_u16(vendor_id, "vendorId");
@@ -204,6 +204,7 @@ JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAddDevice(
     config.echo = (flags & 1) != 0;
     config.numbered_reports = (flags & 2) != 0;
     config.device_node = (flags & 4) == 0;
+    config.node_mode = static_cast<unsigned>(node_mode) & 07777u;
     return to_handle(&from_handle<testbed::Testbed>(handle).add(config));
   });
 }
@@ -240,6 +241,25 @@ JNIEXPORT jint JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePendingOutputs
 JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeSetFeatureReport(
     JNIEnv* env, jclass, jlong handle, jbyteArray report) {
   guarded_void(env, [&] { device(handle).set_feature_report(to_bytes(env, report)); });
+}
+
+JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeSetInputReport(JNIEnv* env, jclass,
+                                                                                jlong handle,
+                                                                                jbyteArray report) {
+  guarded_void(env, [&] { device(handle).set_input_report(to_bytes(env, report)); });
+}
+
+JNIEXPORT jstring JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeRootDir(JNIEnv* env, jclass,
+                                                                            jlong handle) {
+  return guarded(env, jstring{nullptr}, [&] {
+    jstring root = env->NewStringUTF(from_handle<testbed::Testbed>(handle).root_dir().c_str());
+    check(env);
+    return root;
+  });
+}
+
+JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeShare(JNIEnv* env, jclass, jlong handle) {
+  guarded_void(env, [&] { from_handle<testbed::Testbed>(handle).share(); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeFeatureReport(

@@ -108,6 +108,7 @@ struct Core {
   std::deque<Report> outputs;
   std::deque<GObjectPtr<UMockdevIoctlClient>> parked_reads;
   std::map<std::uint8_t, Report> features;
+  std::map<std::uint8_t, Report> requested_inputs;
   UniqueFd fifo;              // one doorbell byte per queued input report
   unsigned generation = 1;    // bumped by replug; older clients stay dead
   bool plugged = true;
@@ -190,6 +191,17 @@ long copy_string(UMockdevIoctlData* arg, std::size_t size, const std::string& te
   return static_cast<long>(count);
 }
 
+// GET_REPORT: the report whose ID the client's buffer starts with.
+long copy_report(UMockdevIoctlData* arg, std::size_t size, const std::map<std::uint8_t, Report>& reports) {
+  auto memory = client_memory(arg, size);
+  if (!memory) return -EINVAL;
+  const auto found = reports.find(memory->data[0]);
+  if (found == reports.end()) return -EPIPE;  // the device stalls the request
+  const std::size_t count = std::min(size, found->second.size());
+  std::memcpy(memory->data, found->second.data(), count);
+  return static_cast<long>(count);
+}
+
 long answer_ioctl(Core& core, unsigned long request, UMockdevIoctlData* arg) {
   if (_IOC_TYPE(request) != 'H') return -ENOTTY;
   const std::size_t size = _IOC_SIZE(request);
@@ -233,15 +245,10 @@ long answer_ioctl(Core& core, unsigned long request, UMockdevIoctlData* arg) {
       core.features[memory->data[0]] = Report(memory->data, memory->data + size);
       return static_cast<long>(size);
     }
-    case _IOC_NR(HIDIOCGFEATURE(0)): {
-      auto memory = client_memory(arg, size);
-      if (!memory) return -EINVAL;
-      const auto found = core.features.find(memory->data[0]);
-      if (found == core.features.end()) return -EPIPE;  // a stalled GET_REPORT
-      const std::size_t count = std::min(size, found->second.size());
-      std::memcpy(memory->data, found->second.data(), count);
-      return static_cast<long>(count);
-    }
+    case _IOC_NR(HIDIOCGFEATURE(0)):
+      return copy_report(arg, size, core.features);
+    case _IOC_NR(HIDIOCGINPUT(0)):
+      return copy_report(arg, size, core.requested_inputs);
     default:
       return -ENOTTY;
   }
@@ -411,6 +418,9 @@ struct Device::Impl {
     GErrorHolder error;
     if (!umockdev_testbed_attach_ioctl(bed, core->path.c_str(), handler.get(), error.out()))
       fail("cannot attach the ioctl handler of " + core->path + ": " + error.message());
+    // other users' processes (Testbed::share) meet the node's own mode, not
+    // the socket's: the preload must reach it whatever the node lets them do
+    ::chmod(socket_path().c_str(), 0666);
     attached = true;
   }
 
@@ -433,7 +443,7 @@ struct Device::Impl {
     const std::string dev_dir = root + "/dev";
     if (g_mkdir_with_parents(dev_dir.c_str(), 0755) != 0)
       fail("cannot create " + dev_dir + ": " + std::strerror(errno));
-    if (::mkfifo(node.c_str(), 0666) != 0)
+    if (::mkfifo(node.c_str(), 0666) != 0 || ::chmod(node.c_str(), core->config.node_mode) != 0)
       fail("cannot create " + node + ": " + std::strerror(errno));
     UniqueFd fifo(::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (fifo.get() < 0) fail("cannot open " + node + ": " + std::strerror(errno));
@@ -558,6 +568,13 @@ void Device::set_feature_report(const std::vector<std::uint8_t>& report) {
     throw std::invalid_argument("testbed: a feature report has 1 to 16384 bytes");
   std::lock_guard<std::mutex> lock(impl_->core->mutex);
   impl_->core->features[report[0]] = report;
+}
+
+void Device::set_input_report(const std::vector<std::uint8_t>& report) {
+  if (report.empty() || report.size() > kMaxReportSize)
+    throw std::invalid_argument("testbed: an input report has 1 to 16384 bytes");
+  std::lock_guard<std::mutex> lock(impl_->core->mutex);
+  impl_->core->requested_inputs[report[0]] = report;
 }
 
 std::optional<std::vector<std::uint8_t>> Device::feature_report(std::uint8_t report_id) const {
@@ -706,5 +723,11 @@ std::size_t Testbed::device_count() const {
 }
 
 const std::string& Testbed::root_dir() const { return impl_->root; }
+
+void Testbed::share() {
+  // mkdtemp made it 0700; below it umockdev's files are readable by all
+  if (::chmod(impl_->root.c_str(), 0755) != 0)
+    fail("cannot share " + impl_->root + ": " + std::strerror(errno));
+}
 
 }  // namespace testbed

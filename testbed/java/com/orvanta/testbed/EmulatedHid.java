@@ -37,6 +37,19 @@ public final class EmulatedHid implements AutoCloseable {
         return new DeviceBuilder(vendorId, productId);
     }
 
+    /** The testbed's directory: what UMOCKDEV_DIR names for a process that runs under it. */
+    public String rootDir() {
+        return nativeRootDir(testbed());
+    }
+
+    /**
+     * Lets processes of other users run under this testbed (UMOCKDEV_DIR set to
+     * {@link #rootDir()}, the emulator preloaded); each node keeps its mode.
+     */
+    public void share() {
+        nativeShare(testbed());
+    }
+
     @Override
     public synchronized void close() {
         if (handle != 0) {
@@ -66,6 +79,7 @@ public final class EmulatedHid implements AutoCloseable {
         private static final int FLAG_NUMBERED = 2;
         private static final int FLAG_NO_NODE = 4;
         private int flags;
+        private int nodeMode = 0666;
 
         private DeviceBuilder(int vendorId, int productId) {
             this.vendorId = vendorId;
@@ -86,6 +100,8 @@ public final class EmulatedHid implements AutoCloseable {
         public DeviceBuilder echo(boolean on) { return flag(FLAG_ECHO, on); }
         /** default descriptor with report IDs 1 and 2 (input/output) and 3 (feature) */
         public DeviceBuilder numberedReports(boolean on) { return flag(FLAG_NUMBERED, on); }
+        /** mode of the /dev node, 0666 unless set: 0600 keeps other users out */
+        public DeviceBuilder nodeMode(int mode) { nodeMode = mode; return this; }
         /** false: udev knows no node for the device, and hidapi lists it without a path */
         public DeviceBuilder deviceNode(boolean on) { return flag(FLAG_NO_NODE, !on); }
 
@@ -96,7 +112,7 @@ public final class EmulatedHid implements AutoCloseable {
 
         public Device add() {
             long device = nativeAddDevice(testbed(), vendorId, productId, release, interfaceNumber,
-                    manufacturer, product, serial, reportDescriptor, flags);
+                    manufacturer, product, serial, reportDescriptor, flags, nodeMode);
             return new Device(device);
         }
     }
@@ -137,6 +153,11 @@ public final class EmulatedHid implements AutoCloseable {
             nativeSetFeatureReport(live(), Objects.requireNonNull(report, "report"));
         }
 
+        /** What a get-input-report for report[0] returns (HIDIOCGINPUT), report ID first. */
+        public void setInputReport(byte[] report) {
+            nativeSetInputReport(live(), Objects.requireNonNull(report, "report"));
+        }
+
         /** The feature report last set for reportId, report ID first, or null. */
         public byte[] featureReport(int reportId) { return nativeFeatureReport(live(), reportId); }
 
@@ -160,7 +181,10 @@ public final class EmulatedHid implements AutoCloseable {
     private static native void nativeDestroy(long testbed);
     private static native long nativeAddDevice(long testbed, int vendorId, int productId, int release,
             int interfaceNumber, String manufacturer, String product, String serial,
-            byte[] reportDescriptor, int flags);
+            byte[] reportDescriptor, int flags, int nodeMode);
+    private static native String nativeRootDir(long testbed);
+    private static native void nativeShare(long testbed);
+    private static native void nativeSetInputReport(long device, byte[] report);
     private static native String nativePath(long device);
     private static native int nativePushInput(long device, byte[] report);
     private static native byte[] nativePopOutput(long device, int timeoutMs);
