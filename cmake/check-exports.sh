@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# check-exports.sh LIB JNI_HEADER HIDAPI_HEADER [NM]
+# check-exports.sh LIB JNI_HEADER_DIR HIDAPI_HEADER [NM]
 # The dynamic export table must hold every native method of the generated JNI
-# header, CHIDDevice, _throwHIDExpcetion and hidapi's API, and nothing else.
+# headers, CHIDDevice, _throwHIDExpcetion and hidapi's API, and nothing else.
 set -euo pipefail
-lib=$1 jni_header=$2 hidapi_header=$3 nm=${4:-nm}
+lib=$1 jni_headers=$2 hidapi_header=$3 nm=${4:-nm}
 
 table=$("$nm" -D --defined-only "$lib" | awk '{print $3}' | sort)
-jni=$(grep -oE '^JNIEXPORT .*' "$jni_header" -A1 | grep -oE 'Java_[A-Za-z0-9_]+' | sort -u)
+jni=$(cat "$jni_headers"/com_orvanta_jni_*.h | grep -oE '^JNIEXPORT .*' -A1 | grep -oE 'Java_[A-Za-z0-9_]+' | sort -u)
 hid=$(grep -oE 'HID_API_[A-Z_]*CALL hid_[a-z_]+\(' "$hidapi_header" | grep -oE 'hid_[a-z_]+' | sort -u)
 allowed=$(printf "%s\n%s\n" "$jni" "$hid")
 fail=0

@@ -1,6 +1,7 @@
 // Test-only JNI library: hidapi's own enumeration, through the hidapi copy
 // that libportula exports, as raw values (names as UTF-32 code points) so the
-// tests compare the bridge's conversion with an independent one.
+// tests compare the bridge's conversion with an independent one; and the
+// count of live handles, from libportula's own CHIDDevice.
 #include <hidapi.h>
 #include <jni.h>
 
@@ -8,6 +9,8 @@
 
 #include <clocale>
 #include <cwchar>
+
+#include "CHIDDevice.h"
 
 namespace {
 jintArray code_points(JNIEnv *env, const wchar_t *s) {
@@ -63,4 +66,11 @@ extern "C" JNIEXPORT jobjectArray JNICALL Java_com_orvanta_jni_HidapiReference_e
     }
     hid_free_enumeration(list);
     return rows;
+}
+
+// static native int count() of com.orvanta.hid.LiveHandles: the CHIDDevice
+// objects alive in the process, this one not counted.
+extern "C" JNIEXPORT jint JNICALL Java_com_orvanta_hid_LiveHandles_count(JNIEnv *, jclass) {
+    CHIDDevice probe;
+    return probe.getRefCount() - 1;
 }

@@ -16,11 +16,11 @@ import java.util.concurrent.TimeUnit;
  * otherwise), for what one test JVM cannot show: another class path, another
  * preload, another user, a heap of fixed size.
  */
-final class Child {
+public final class Child {
     private Child() {
     }
 
-    static String classPathEntry(String name) {
+    public static String classPathEntry(String name) {
         for (String e : System.getProperty("java.class.path").split(File.pathSeparator)) {
             if (e.endsWith(File.separator + name)) {
                 return e;
@@ -29,14 +29,14 @@ final class Child {
         throw new AssertionError(name + " is not on the class path");
     }
 
-    static String property(String name) {
+    public static String property(String name) {
         String value = System.getProperty(name);
         assertTrue(value != null, "no -D" + name);
         return value;
     }
 
     /** The test jars every child needs, after those given. */
-    static List<String> classPath(String... first) {
+    public static List<String> classPath(String... first) {
         List<String> cp = new ArrayList<>(List.of(first));
         cp.add(classPathEntry("portula-testbed.jar"));
         cp.add(classPathEntry("portula-junit.jar"));
@@ -47,9 +47,15 @@ final class Child {
      * Runs mainClass with args; it must exit 0, print DONE and draw no JNI
      * warning. Returns what it printed, standard error included.
      */
-    static String run(Map<String, String> env, List<String> flags, List<String> classPath, String mainClass,
+    public static String run(Map<String, String> env, List<String> flags, List<String> classPath, String mainClass,
             String... args) throws Exception {
-        List<String> command = new ArrayList<>();
+        return run(List.of(), env, flags, classPath, mainClass, args);
+    }
+
+    /** The same, started through launcher (setpriv and its arguments, say). */
+    public static String run(List<String> launcher, Map<String, String> env, List<String> flags,
+            List<String> classPath, String mainClass, String... args) throws Exception {
+        List<String> command = new ArrayList<>(launcher);
         command.add(property("portula.build.bin") + "/java-emulated");
         command.addAll(flags);
         command.add("-Djava.library.path=" + System.getProperty("java.library.path"));
@@ -72,7 +78,7 @@ final class Child {
         return out;
     }
 
-    static String run(List<String> classPath, String mainClass, String... args) throws Exception {
+    public static String run(List<String> classPath, String mainClass, String... args) throws Exception {
         return run(Map.of(), List.of("-Xcheck:jni"), classPath, mainClass, args);
     }
 }

@@ -41,6 +41,14 @@ public final class LeakProbe {
             paths.put("read-no-memory", () -> HIDClassConnector._hid_read(h, Integer.MAX_VALUE));
             paths.put("enumerate-invalid-handle", () -> HIDClassConnector._enumerateDevices(0, 0, 0));
             paths.put("enumerate-none", () -> HIDClassConnector._enumerateDevices(h, 0x1209, 0x7777));
+            paths.put("read-timeout-invalid-handle", () -> HIDNatives._hid_read_timeout(0, report, 0, 64, 0));
+            paths.put("read-timeout-bad-buffer", () -> HIDNatives._hid_read_timeout(h, report, 60, 8, 0));
+            paths.put("read-timeout-failed", () -> HIDNatives._hid_read_timeout(h, report, 0, 64, 0));
+            paths.put("get-feature-failed", () -> HIDNatives._hid_get_feature_report(h, 1, 64));
+            paths.put("send-feature-failed", () -> HIDNatives._hid_send_feature_report(h, report));
+            paths.put("get-string-failed", () -> HIDNatives._hid_get_product_string(h));
+            paths.put("get-device-info-failed", () -> HIDNatives._hid_get_device_info(h));
+            paths.put("hidapi-error", () -> HIDNatives._hid_error(h));
             // every path once first: code compiled (or, under qemu, translated), caches filled
             for (Call call : paths.values()) {
                 repeat(call, calls / 10);
@@ -53,6 +61,7 @@ public final class LeakProbe {
                 long after = residentBytes();
                 System.out.printf("GROWTH %s %.2f%n", path.getKey(), (after - before) / (double) calls);
             }
+            System.out.println("PATHS " + paths.size());
             HIDClassConnector._free(h);
         } finally {
             emulator.close();

@@ -24,15 +24,37 @@ final class NativeSource {
 
     private static synchronized List<String> lines() {
         if (lines == null) {
-            String source = System.getProperty("portula.bridge.source");
-            assertTrue(source != null, "run with -Dportula.bridge.source=<bridge/portula.cpp>");
-            try {
-                lines = Files.readAllLines(Path.of(source), StandardCharsets.UTF_8);
-            } catch (IOException e) {
-                throw new UncheckedIOException(e);
-            }
+            lines = read("portula.cpp");
         }
         return lines;
+    }
+
+    /** A source file of the bridge, beside portula.cpp. */
+    private static List<String> read(String file) {
+        String source = System.getProperty("portula.bridge.source");
+        assertTrue(source != null, "run with -Dportula.bridge.source=<bridge/portula.cpp>");
+        try {
+            return Files.readAllLines(Path.of(source).resolveSibling(file), StandardCharsets.UTF_8);
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+    }
+
+    /**
+     * Runs call, which must raise message from HIDNatives' native method
+     * (the JNI name's part after the class, such as "_1hid_1error"), at a line
+     * of file that raises it.
+     */
+    static HIDException assertRaisesIn(String file, String message, String method, Executable call) {
+        HIDException e = assertThrows(HIDException.class, call);
+        assertEquals(message, e.getMessage());
+        assertEquals("Java_com_orvanta_jni_HIDNatives_" + method, e.getFunction());
+        assertEquals(file, e.getFile());
+        List<String> source = read(file);
+        // a throw, of this message or of one its caller names (a shared helper)
+        assertTrue(source.get(e.getLine() - 1).contains("PORTULA_THROW"), file + ":" + e.getLine());
+        assertTrue(source.stream().anyMatch(l -> l.contains("\"" + message + "\"")), message + " in " + file);
+        return e;
     }
 
     /** The line (1-based) in the body of the C function that raises message. */

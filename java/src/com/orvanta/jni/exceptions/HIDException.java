@@ -11,6 +11,7 @@ public class HIDException extends Exception {
     private String function;
     private String file;
     private int line;
+    private String hidapiError;
 
     /** @param message what failed, in a fixed English text */
     public HIDException(String message) {
@@ -51,9 +52,31 @@ public class HIDException extends Exception {
         return line;
     }
 
+    /**
+     * Called by the native library, where hidapi reported its own text for
+     * the failure, before the exception is thrown.
+     *
+     * @param text hidapi's description of the failure
+     */
+    public void __jni_setHidapiError(String text) {
+        this.hidapiError = text;
+    }
+
+    /**
+     * @return hidapi's own description of the failure (for example
+     *     "Failed to open a device with path '/dev/hidraw3': Permission denied"),
+     *     or null where it gave none; it comes beside the message, never in its place
+     */
+    public String getHidapiError() {
+        return hidapiError;
+    }
+
     @Override
     public String toString() {
         String text = super.toString();
+        if (hidapiError != null) {
+            text += " (hidapi: " + hidapiError + ")";
+        }
         if (function == null) {
             return text;
         }

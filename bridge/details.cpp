@@ -1,0 +1,128 @@
+// JNI entry points of com.orvanta.jni.HIDNatives for what an open device says
+// about itself: its strings, its record, and hidapi's text for the last
+// failure. Failures leave one HIDException pending and return at once.
+#include <cwchar>
+
+#include "CHIDDevice.h"
+#include "com_orvanta_jni_HIDNatives.h"
+#include "device_records.h"
+#include "handle.h"
+#include "hidapi_error.h"
+#include "jni_resources.h"
+#include "portula.h"
+#include "utf16.h"
+
+using portula::DeviceRecords;
+using portula::from_handle;
+using portula::Utf16;
+
+namespace {
+
+// USB string descriptors hold at most 126 characters; a longer sysfs string is cut.
+constexpr size_t kMaxString = 1024;
+
+// A wide string as a Java string; null with "Unable to allocate memory." raised.
+jstring java_string(JNIEnv *env, const char *function, const wchar_t *text) {
+    Utf16 units(text);
+    jstring string = units ? env->NewString(reinterpret_cast<const jchar *>(units.data()),
+                                            static_cast<jsize>(units.size()))
+                           : nullptr;
+    if (string == nullptr) {
+        env->ExceptionClear();
+        PORTULA_THROW(env, function, "Unable to allocate memory.");
+    }
+    return string;
+}
+
+using GetString = int (CHIDDevice::*)(wchar_t *, size_t);
+
+jstring get_string(JNIEnv *env, const char *function, jlong handle, GetString get) {
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, function, "Invalid handle passed.");
+        return nullptr;
+    }
+    wchar_t text[kMaxString] = {};
+    if ((device->*get)(text, kMaxString) < 0) {
+        PORTULA_THROW_HIDAPI(env, function, "Device string is unavailable.", device);
+        return nullptr;
+    }
+    text[kMaxString - 1] = 0;
+    return java_string(env, function, text);
+}
+
+}  // namespace
+
+// static native String _hid_get_manufacturer_string(long handle) throws HIDException
+JNIEXPORT jstring JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1get_1manufacturer_1string(JNIEnv *env, jclass,
+                                                                                           jlong handle) {
+    return get_string(env, __func__, handle, &CHIDDevice::get_manufacturer_string);
+}
+
+// static native String _hid_get_product_string(long handle) throws HIDException
+JNIEXPORT jstring JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1get_1product_1string(JNIEnv *env, jclass,
+                                                                                      jlong handle) {
+    return get_string(env, __func__, handle, &CHIDDevice::get_product_string);
+}
+
+// static native String _hid_get_serial_number_string(long handle) throws HIDException
+JNIEXPORT jstring JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1get_1serial_1number_1string(
+    JNIEnv *env, jclass, jlong handle) {
+    return get_string(env, __func__, handle, &CHIDDevice::get_serial_number_string);
+}
+
+// static native String _hid_get_indexed_string(long handle, int index) throws HIDException
+JNIEXPORT jstring JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1get_1indexed_1string(JNIEnv *env, jclass,
+                                                                                      jlong handle,
+                                                                                      jint index) {
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, __func__, "Invalid handle passed.");
+        return nullptr;
+    }
+    wchar_t text[kMaxString] = {};
+    if (device->get_indexed_string(index, text, kMaxString) < 0) {
+        PORTULA_THROW_HIDAPI(env, __func__, "Device string is unavailable.", device);
+        return nullptr;
+    }
+    text[kMaxString - 1] = 0;
+    return java_string(env, __func__, text);
+}
+
+// static native HIDDevice _hid_get_device_info(long handle) throws HIDException
+// A missing HIDDevice class or method, or a setter that throws, returns null
+// with the VM's exception pending.
+JNIEXPORT jobject JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1get_1device_1info(JNIEnv *env, jclass,
+                                                                                   jlong handle) {
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, __func__, "Invalid handle passed.");
+        return nullptr;
+    }
+    DeviceRecords records(env);
+    if (!records.find()) {
+        return nullptr;
+    }
+    const hid_device_info *info = device->get_device_info();
+    if (info == nullptr) {
+        PORTULA_THROW_HIDAPI(env, __func__, "Device info is unavailable.", device);
+        return nullptr;
+    }
+    jobject object = nullptr;
+    if (records.make(*info, &object) == DeviceRecords::Result::no_memory) {
+        env->ExceptionClear();
+        PORTULA_THROW(env, __func__, "Unable to allocate memory.");
+    }
+    return object;
+}
+
+// static native String _hid_error(long handle) throws HIDException
+JNIEXPORT jstring JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1error(JNIEnv *env, jclass, jlong handle) {
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, __func__, "Invalid handle passed.");
+        return nullptr;
+    }
+    const wchar_t *text = device->error();
+    return java_string(env, __func__, text != nullptr ? text : L"");
+}

@@ -1,0 +1,209 @@
+package com.orvanta.hid;
+
+import com.orvanta.hid.HidException.Reason;
+import com.orvanta.jni.HIDClassConnector;
+import com.orvanta.jni.HIDNatives;
+import com.orvanta.jni.exceptions.HIDException;
+import java.io.File;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.locks.ReentrantLock;
+
+/**
+ * One open device's two native handles, on the same path: one that only
+ * reads, and one for everything else. hidapi keeps state per open device (its
+ * last error) that two threads must not touch at once; with a handle each, a
+ * write never waits for a read. Each handle has its lock, and closing takes
+ * both, so no call can reach a freed device. Reads wait in slices of at most
+ * {@link #SLICE_MILLIS}, so a close waits no longer than that for one.
+ *
+ * <p>This is also the action that closes a device dropped without close().
+ */
+final class Channel implements Runnable {
+    static final int SLICE_MILLIS = 50;
+
+    interface Call<T> {
+        T run(long handle) throws HIDException;
+    }
+
+    final String path;
+    private final long reader;
+    private final long control;
+    private final ReentrantLock readLock = new ReentrantLock();
+    private final ReentrantLock controlLock = new ReentrantLock();
+    private volatile boolean closed;
+    private volatile boolean gone;
+    private final AtomicBoolean released = new AtomicBoolean();
+
+    private Channel(String path, long reader, long control) {
+        this.path = path;
+        this.reader = reader;
+        this.control = control;
+    }
+
+    /** Opens path twice; call with Registry.LOCK held, as every open must be. */
+    static Channel open(String path) throws HidException {
+        long reader = openHandle(path);
+        try {
+            return new Channel(path, reader, openHandle(path));
+        } catch (HidException e) {
+            HIDClassConnector._free(reader);
+            throw e;
+        }
+    }
+
+    private static long openHandle(String path) throws HidException {
+        long handle = Registry.newHandle();
+        try {
+            HIDClassConnector._hid_open(handle, path);
+            return handle;
+        } catch (HIDException e) {
+            String text = Registry.error(handle);
+            HIDClassConnector._free(handle);
+            throw Registry.openFailure(path, e, text);
+        }
+    }
+
+    boolean isOpen() {
+        return !closed;
+    }
+
+    /**
+     * Closes both handles, once. Waits for the calls in flight (a read's
+     * current slice); any call after them sees the channel closed.
+     */
+    @Override
+    public void run() {
+        if (released.getAndSet(true)) {
+            return;
+        }
+        closed = true;
+        readLock.lock();
+        readLock.unlock();
+        controlLock.lock();
+        controlLock.unlock();
+        synchronized (Registry.LOCK) {
+            HIDClassConnector._free(reader);
+            HIDClassConnector._free(control);
+        }
+    }
+
+    /**
+     * Reads one report into buffer; 0 when timeoutMillis passed first (0: do
+     * not wait; below 0: wait without limit). Allocates nothing.
+     */
+    int read(byte[] buffer, int offset, int length, int timeoutMillis) throws HidException {
+        long start = timeoutMillis > 0 ? System.nanoTime() : 0;
+        if (!readLock.tryLock()) {
+            lockForRead(start, timeoutMillis);
+        }
+        try {
+            int slice = timeoutMillis < 0 ? SLICE_MILLIS : Math.min(timeoutMillis, SLICE_MILLIS);
+            while (true) {
+                check();
+                int received;
+                try {
+                    received = HIDNatives._hid_read_timeout(reader, buffer, offset, length, slice);
+                } catch (HIDException e) {
+                    throw failure(e, reader);
+                }
+                if (received > 0 || timeoutMillis == 0) {
+                    return received;
+                }
+                if (timeoutMillis > 0) {
+                    long left = timeoutMillis - TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start);
+                    if (left <= 0) {
+                        return 0;
+                    }
+                    slice = (int) Math.min(left, SLICE_MILLIS);
+                }
+            }
+        } finally {
+            readLock.unlock();
+        }
+    }
+
+    /** Another thread reads: wait for it, slice by slice, as long as the timeout allows. */
+    private void lockForRead(long start, int timeoutMillis) throws HidException {
+        try {
+            while (!readLock.tryLock(SLICE_MILLIS, TimeUnit.MILLISECONDS)) {
+                check();
+                if (timeoutMillis >= 0 && System.nanoTime() - start >= TimeUnit.MILLISECONDS.toNanos(timeoutMillis)) {
+                    throw new HidException(Reason.BUSY, path + ": another thread is reading, and the timeout passed");
+                }
+            }
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw interrupted();
+        }
+    }
+
+    void write(byte[] report) throws HidException {
+        controlLock.lock();
+        try {
+            check();   // outside the catch below: a HidException is an HIDException too
+            try {
+                HIDClassConnector._hid_write(control, report);
+            } catch (HIDException e) {
+                throw failure(e, control);
+            }
+        } finally {
+            controlLock.unlock();
+        }
+    }
+
+    /** Runs call on the control handle. */
+    <T> T control(Call<T> call) throws HidException {
+        controlLock.lock();
+        try {
+            check();
+            try {
+                return call.run(control);
+            } catch (HIDException e) {
+                throw failure(e, control);
+            }
+        } finally {
+            controlLock.unlock();
+        }
+    }
+
+    /** Runs call on the control handle with hidapi's process-wide state to itself. */
+    <T> T controlAlone(Call<T> call) throws HidException {
+        synchronized (Registry.LOCK) {
+            return control(call);
+        }
+    }
+
+    /** Throws if no call may go to the device now. */
+    void check() throws HidException {
+        if (closed) {
+            throw new HidException(Reason.CLOSED, path + " is closed");
+        }
+        if (gone) {
+            throw new HidException(Reason.DEVICE_GONE, path + " is gone: the device was unplugged");
+        }
+        if (Thread.currentThread().isInterrupted()) {
+            throw interrupted();
+        }
+    }
+
+    private HidException interrupted() {
+        return new HidException(Reason.INTERRUPTED, path + ": the waiting thread was interrupted");
+    }
+
+    /** What a native failure on handle means: call with that handle's lock held. */
+    private HidException failure(HIDException e, long handle) {
+        String text = e.getHidapiError() != null ? e.getHidapiError() : Registry.error(handle);
+        if (closed) {
+            return new HidException(Reason.CLOSED, path + " is closed", e, text);
+        }
+        if (!new File(path).exists() || Registry.says(text, "No such device", "Input/output error", "disconnected")) {
+            gone = true;
+            return new HidException(Reason.DEVICE_GONE, path + " is gone: the device was unplugged", e, text);
+        }
+        if (Registry.says(text, "not supported")) {
+            return new HidException(Reason.UNSUPPORTED, path + ": " + e.getMessage() + " (" + text + ")", e, text);
+        }
+        return new HidException(Reason.IO, path + ": " + e.getMessage(), e, text);
+    }
+}

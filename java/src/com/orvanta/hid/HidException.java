@@ -1,0 +1,63 @@
+package com.orvanta.hid;
+
+import com.orvanta.jni.exceptions.HIDException;
+
+/**
+ * A failure of this API. It is an {@link HIDException}, so one catch handles
+ * every failure of the library; {@link #reason()} tells them apart. Where the
+ * failure was raised in native code, the exception carries that place (its
+ * top stack frame, {@link #getFunction()}, {@link #getFile()},
+ * {@link #getLine()}) and the native exception as its cause; where hidapi
+ * described it, its text is {@link #getHidapiError()}. A timeout is never an
+ * exception.
+ */
+public class HidException extends HIDException {
+    private static final long serialVersionUID = 1L;
+
+    /** What went wrong, to act on. */
+    public enum Reason {
+        /** No device at that path, or none with those IDs (and serial number). */
+        NOT_FOUND,
+        /** The device exists, but this user may not open it: see the message for the udev rule. */
+        PERMISSION_DENIED,
+        /** The device was unplugged; open it again once it is back. */
+        DEVICE_GONE,
+        /** The {@link HidDevice} was closed (by this thread or another). */
+        CLOSED,
+        /** An argument was out of range or null; nothing reached the device. */
+        BAD_ARGUMENT,
+        /** An input report listener is set, so reads are its alone. */
+        BUSY,
+        /** The waiting thread was interrupted; its interrupt status stays set. */
+        INTERRUPTED,
+        /** The platform's HID driver cannot do this (hidraw reads no indexed strings). */
+        UNSUPPORTED,
+        /** The device or its driver refused the request: see {@link #getHidapiError()}. */
+        IO,
+    }
+
+    private final Reason reason;
+
+    HidException(Reason reason, String message) {
+        super(message);
+        this.reason = reason;
+    }
+
+    /** A failure raised in native code: keeps its place, and hidapi's text where there is one. */
+    HidException(Reason reason, String message, HIDException nativeFailure, String hidapiText) {
+        super(message);
+        this.reason = reason;
+        initCause(nativeFailure);
+        if (nativeFailure.getFunction() != null) {
+            __jni_setLocation(nativeFailure.getFunction(), nativeFailure.getFile(), nativeFailure.getLine());
+        }
+        if (hidapiText != null && !hidapiText.isEmpty() && !hidapiText.equals("Success")) {
+            __jni_setHidapiError(hidapiText);
+        }
+    }
+
+    /** @return what went wrong */
+    public Reason reason() {
+        return reason;
+    }
+}

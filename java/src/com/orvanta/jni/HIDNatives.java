@@ -1,0 +1,71 @@
+package com.orvanta.jni;
+
+import com.orvanta.jni.exceptions.HIDException;
+
+/**
+ * The native methods beyond {@link HIDClassConnector}'s: reads with a time
+ * limit into a caller's array, feature and input reports, the open device's
+ * strings and record, and hidapi's own text for the last failure. They take
+ * the same handles and raise {@link HIDException} the same way; where hidapi
+ * describes the failure, its text rides along in
+ * {@link HIDException#getHidapiError()}.
+ *
+ * <p>Like the eight natives, these leave serialisation to the caller: one
+ * handle from one thread at a time, and handles created, freed, opened and
+ * enumerated from one thread at a time. {@code com.orvanta.hid} is the API
+ * that does all of that for its callers.
+ */
+public final class HIDNatives {
+    static {
+        NativeLoader.load();
+    }
+
+    private HIDNatives() {
+    }
+
+    /**
+     * Reads one input report into {@code buffer}, without allocating.
+     *
+     * @param timeoutMillis how long to wait for a report: 0 does not wait, below 0 waits without limit
+     * @return the bytes received (a report longer than {@code length} is cut), or 0 when the time ran out
+     */
+    public static native int _hid_read_timeout(long handle, byte[] buffer, int offset, int length,
+            int timeoutMillis) throws HIDException;
+
+    /** Sends a feature report: {@code data[0]} is the report ID (0 if the device numbers none). */
+    public static native void _hid_send_feature_report(long handle, byte[] data) throws HIDException;
+
+    /**
+     * Asks the device for a feature report.
+     *
+     * @param maxLength the most bytes to take, report ID included: 1 to 16384
+     * @return the report as the device sent it, report ID first
+     */
+    public static native byte[] _hid_get_feature_report(long handle, int reportId, int maxLength)
+            throws HIDException;
+
+    /** Asks the device for an input report, as {@link #_hid_get_feature_report} does for a feature report. */
+    public static native byte[] _hid_get_input_report(long handle, int reportId, int maxLength)
+            throws HIDException;
+
+    /** @return the open device's manufacturer name, "" where it has none */
+    public static native String _hid_get_manufacturer_string(long handle) throws HIDException;
+
+    /** @return the open device's product name, "" where it has none */
+    public static native String _hid_get_product_string(long handle) throws HIDException;
+
+    /** @return the open device's serial number, "" where it has none */
+    public static native String _hid_get_serial_number_string(long handle) throws HIDException;
+
+    /** @return the USB string descriptor at {@code index} (hidraw cannot read them: it always fails there) */
+    public static native String _hid_get_indexed_string(long handle, int index) throws HIDException;
+
+    /** @return the open device's own record, as the enumeration would list it */
+    public static native HIDDevice _hid_get_device_info(long handle) throws HIDException;
+
+    /**
+     * @return hidapi's text for the last failure on the handle's open device, or,
+     *     with none open, of the last open or enumeration ("Success" if there was none)
+     */
+    public static native String _hid_error(long handle) throws HIDException;
+}

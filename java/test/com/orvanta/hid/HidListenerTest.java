@@ -1,0 +1,124 @@
+package com.orvanta.hid;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.orvanta.hid.HidException.Reason;
+import com.orvanta.testbed.EmulatedHid;
+import java.util.concurrent.BlockingQueue;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.LinkedBlockingQueue;
+import java.util.concurrent.TimeUnit;
+import org.junit.jupiter.api.Test;
+
+/** Input reports delivered to a listener, on the device's own thread. */
+class HidListenerTest extends EmulatedDevices {
+    /** Collects reports, and says when the device went. */
+    static final class Collector implements InputReportListener {
+        final BlockingQueue<byte[]> reports = new LinkedBlockingQueue<>();
+        final CountDownLatch removed = new CountDownLatch(1);
+
+        @Override
+        public void inputReport(HidDevice device, byte[] report) {
+            reports.add(report);
+        }
+
+        @Override
+        public void removed(HidDevice device) {
+            removed.countDown();
+        }
+
+        byte[] next() throws InterruptedException {
+            return reports.poll(10, TimeUnit.SECONDS);
+        }
+    }
+
+    private static boolean readerAlive(EmulatedHid.Device device) {
+        return Thread.getAllStackTraces().keySet().stream()
+                .anyMatch(t -> t.getName().equals("portula-reports " + device.path()));
+    }
+
+    @Test
+    void reportsArriveInOrderAndReadsWaitTheirTurn() throws Exception {
+        EmulatedHid.Device numbered = emulator.add(VID, 0x0003, "Orvanta Labs", "Numbered", "N-1", false, true);
+        HidDevice d = open(numbered);
+        Collector collector = new Collector();
+        d.setInputReportListener(collector);
+        assertFails(Reason.BUSY, () -> d.read(new byte[8], 0));
+        assertFails(Reason.BUSY, () -> d.read(0));
+        for (int i = 0; i < 200; i++) {
+            while (numbered.pushInput(bytes(1 + i % 2, i, i >> 8)) == -2) {
+                Thread.sleep(1);   // hidraw's queue is full: let the listener catch up
+            }
+        }
+        for (int i = 0; i < 200; i++) {
+            assertArrayEquals(bytes(1 + i % 2, i, i >> 8), collector.next(), "report " + i);
+        }
+        d.setInputReportListener(null);
+        assertFalse(readerAlive(numbered));
+        numbered.pushInput(bytes(2, 9));
+        assertArrayEquals(bytes(2, 9), d.read(1000));
+        assertNull(collector.reports.poll());
+    }
+
+    @Test
+    void unplugSaysRemovedAndCloseStopsTheThread() throws Exception {
+        EmulatedHid.Device gone = echo(0x00aa);
+        HidDevice d = open(gone);
+        Collector collector = new Collector();
+        d.setInputReportListener(collector);
+        d.write(bytes(0, 5));
+        assertArrayEquals(bytes(5), collector.next());
+        gone.unplug();
+        assertTrue(collector.removed.await(10, TimeUnit.SECONDS));
+        for (int i = 0; i < 100 && readerAlive(gone); i++) {
+            Thread.sleep(10);
+        }
+        assertFalse(readerAlive(gone));
+
+        EmulatedHid.Device echo = echo(0x00ab);
+        HidDevice other = open(echo);
+        other.setInputReportListener(new Collector());
+        assertTrue(readerAlive(echo));
+        other.close();
+        assertFalse(readerAlive(echo));
+    }
+
+    @Test
+    void aListenerThatThrowsKeepsGettingReports() throws Exception {
+        EmulatedHid.Device echo = echo(0x0001);
+        HidDevice d = open(echo);
+        Collector collector = new Collector();
+        d.setInputReportListener((device, report) -> {
+            collector.inputReport(device, report);
+            if (report[0] == 1) {
+                throw new IllegalStateException("listener failed on purpose");
+            }
+        });
+        d.write(bytes(0, 1));
+        d.write(bytes(0, 2));
+        assertEquals(1, collector.next()[0]);
+        assertEquals(2, collector.next()[0]);
+    }
+
+    @Test
+    void aListenerMayCloseItsDevice() throws Exception {
+        EmulatedHid.Device echo = echo(0x0001);
+        HidDevice d = open(echo);
+        CountDownLatch closed = new CountDownLatch(1);
+        d.setInputReportListener((device, report) -> {
+            device.close();
+            closed.countDown();
+        });
+        d.write(bytes(0, 1));
+        assertTrue(closed.await(10, TimeUnit.SECONDS));
+        assertFalse(d.isOpen());
+        for (int i = 0; i < 100 && readerAlive(echo); i++) {
+            Thread.sleep(10);
+        }
+        assertFalse(readerAlive(echo));
+    }
+}

@@ -1,0 +1,100 @@
+package com.orvanta.jni;
+
+import static com.orvanta.jni.NativeSource.assertRaisesIn;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.orvanta.jni.exceptions.HIDException;
+import com.orvanta.testbed.EmulatedHid;
+import org.junit.jupiter.api.Test;
+
+/**
+ * HIDNatives' own failures, each from its place in the bridge with hidapi's
+ * text beside it, and what they return. (com.orvanta.hid's tests cover their
+ * ordinary use.)
+ */
+class NativesTest extends Emulation {
+    static final String INVALID = "Invalid handle passed.";
+
+    @Test
+    void eachNativeRejectsHandleZeroFromItsOwnPlace() {
+        byte[] b = new byte[8];
+        assertRaisesIn("reports.cpp", INVALID, "_1hid_1read_1timeout", () -> HIDNatives._hid_read_timeout(0, b, 0, 8, 0));
+        assertRaisesIn("reports.cpp", INVALID, "_1hid_1send_1feature_1report",
+                () -> HIDNatives._hid_send_feature_report(0, b));
+        assertRaisesIn("reports.cpp", INVALID, "_1hid_1get_1feature_1report",
+                () -> HIDNatives._hid_get_feature_report(0, 1, 8));
+        assertRaisesIn("reports.cpp", INVALID, "_1hid_1get_1input_1report",
+                () -> HIDNatives._hid_get_input_report(0, 1, 8));
+        assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1manufacturer_1string",
+                () -> HIDNatives._hid_get_manufacturer_string(0));
+        assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1product_1string",
+                () -> HIDNatives._hid_get_product_string(0));
+        assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1serial_1number_1string",
+                () -> HIDNatives._hid_get_serial_number_string(0));
+        assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1indexed_1string",
+                () -> HIDNatives._hid_get_indexed_string(0, 1));
+        assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1device_1info", () -> HIDNatives._hid_get_device_info(0));
+        assertRaisesIn("details.cpp", INVALID, "_1hid_1error", () -> HIDNatives._hid_error(0));
+    }
+
+    @Test
+    void badArgumentsAndFailuresSayWhichAndCarryHidapisText() throws Exception {
+        EmulatedHid.Device numbered = emulator.add(VID, 0x0003, "Orvanta Labs", "Numbered", "N-1", false, true);
+        long h = handle();
+        byte[] b = new byte[8];
+        String read = "_1hid_1read_1timeout";
+        assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, null, 0, 8, 0));
+        assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, 4, 5, 0));
+        assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, -1, 1, 0));
+        // no device open: hidapi's text is that of the handle's last open or listing
+        assertRaisesIn("reports.cpp", "Read from device failed.", read, () -> HIDNatives._hid_read_timeout(h, b, 0, 8, 0));
+        String get = "_1hid_1get_1feature_1report";
+        assertRaisesIn("reports.cpp", "Report ID is invalid.", get, () -> HIDNatives._hid_get_feature_report(h, 256, 8));
+        assertRaisesIn("reports.cpp", "Report length is invalid.", get, () -> HIDNatives._hid_get_feature_report(h, 1, 0));
+        assertRaisesIn("reports.cpp", "Report length is invalid.", get,
+                () -> HIDNatives._hid_get_feature_report(h, 1, 16385));
+        assertRaisesIn("reports.cpp", "No data to write.", "_1hid_1send_1feature_1report",
+                () -> HIDNatives._hid_send_feature_report(h, new byte[0]));
+
+        HIDClassConnector._hid_open(h, numbered.path());
+        HIDException stalled = assertRaisesIn("reports.cpp", "Get feature report failed.", get,
+                () -> HIDNatives._hid_get_feature_report(h, 9, 8));
+        assertTrue(stalled.getHidapiError().startsWith("ioctl (GFEATURE): "), stalled.toString());
+        assertEquals(stalled.getHidapiError(), HIDNatives._hid_error(h));
+        assertTrue(stalled.toString().contains(" (hidapi: ioctl (GFEATURE): "), stalled.toString());
+        HIDException indexed = assertRaisesIn("details.cpp", "Device string is unavailable.", "_1hid_1get_1indexed_1string",
+                () -> HIDNatives._hid_get_indexed_string(h, 1));
+        assertEquals("hid_get_indexed_string: not supported by hidraw", indexed.getHidapiError());
+
+        numbered.setFeatureReport(new byte[] {3, 4, 5});
+        assertArrayEquals(new byte[] {3, 4, 5}, HIDNatives._hid_get_feature_report(h, 3, 17));
+        assertEquals(0, HIDNatives._hid_read_timeout(h, b, 0, 8, 0));   // nothing came: 0, no exception
+    }
+
+    @Test
+    void theOpenDeviceDescribesItself() throws Exception {
+        EmulatedHid.Device d = emulator.device(VID, 0x0042).release(0x0321).interfaceNumber(3)
+                .manufacturer("Orvanta \u00e9").product("Widget \ud83d\ude00").serial("W-1").add();
+        EmulatedHid.Device bare = emulator.device(VID, 0x0043).add();
+        long h = handle();
+        HIDClassConnector._hid_open(h, d.path());
+        assertEquals("Orvanta \u00e9", HIDNatives._hid_get_manufacturer_string(h));
+        assertEquals("Widget \ud83d\ude00", HIDNatives._hid_get_product_string(h));
+        assertEquals("W-1", HIDNatives._hid_get_serial_number_string(h));
+        HIDDevice info = HIDNatives._hid_get_device_info(h);
+        assertEquals(d.path(), info.getPath());
+        assertEquals(0x0042, info.getProduct_id());
+        assertEquals(0x0321, info.getRelease_number());
+        assertEquals(3, info.getInterface_number());
+        assertEquals(0xFF00, info.getUsage_page());
+        assertEquals(1, info.getBus_type());
+        // the same record as the enumeration's
+        assertEquals(HidapiReference.of(HIDClassConnector._enumerateDevices(h, VID, 0x0042)[0]), HidapiReference.of(info));
+        HIDClassConnector._hid_open(h, bare.path());
+        assertEquals("", HIDNatives._hid_get_manufacturer_string(h));
+        assertNull(HIDNatives._hid_get_device_info(h).getManufacturer());
+    }
+}
