@@ -16,6 +16,13 @@ JNIEXPORT void JNICALL Java_com_orvanta_bench_Floor_write(JNIEnv *env, jclass, j
     }
 }
 
+JNIEXPORT jint JNICALL Java_com_orvanta_bench_Floor_readInto(JNIEnv *env, jclass, jlong, jbyteArray buffer,
+                                                              jint offset, jint length) {
+    std::memset(g_report, 0x5a, static_cast<size_t>(length));
+    env->SetByteArrayRegion(buffer, offset, length, reinterpret_cast<const jbyte *>(g_report));
+    return length;
+}
+
 JNIEXPORT jbyteArray JNICALL Java_com_orvanta_bench_Floor_read(JNIEnv *env, jclass, jlong, jint length) {
     jbyteArray result = env->NewByteArray(length);
     if (result != nullptr) {

@@ -3,8 +3,11 @@
 // bare enumeration.
 #include <jni.h>
 
+#include <time.h>
+
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include <hidapi.h>
 
@@ -36,6 +39,34 @@ JNIEXPORT jlong JNICALL Java_com_orvanta_bench_NativeBench_roundTrips(JNIEnv *en
     }
     const auto end = std::chrono::steady_clock::now();
     return std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
+}
+
+// The arrival time of each of count input reports, read in a bare loop; the
+// clock is CLOCK_MONOTONIC, System.nanoTime's.
+JNIEXPORT jlongArray JNICALL Java_com_orvanta_bench_NativeBench_arrivals(JNIEnv *env, jclass, jstring path,
+                                                                        jint count) {
+    const char *chars = env->GetStringUTFChars(path, nullptr);
+    if (chars == nullptr) {
+        return nullptr;
+    }
+    CHIDDevice device;
+    const bool opened = device.open_device(chars) != nullptr;
+    env->ReleaseStringUTFChars(path, chars);
+    jlongArray result = opened ? env->NewLongArray(count) : nullptr;
+    if (result == nullptr) {
+        return nullptr;
+    }
+    std::vector<jlong> times(static_cast<size_t>(count));
+    unsigned char report[64];
+    for (jint i = 0; i < count; ++i) {
+        while (device.read_timeout(report, sizeof report, 1000) == 0) {
+        }
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        times[static_cast<size_t>(i)] = static_cast<jlong>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    }
+    env->SetLongArrayRegion(result, 0, count, times.data());
+    return result;
 }
 
 // Devices that hid_enumerate lists; the list is freed at once.

@@ -503,15 +503,18 @@ struct Device::Impl {
                                           const_cast<std::uint8_t*>(core->descriptor.data()),
                                           static_cast<gint>(core->descriptor.size()));
 
-    // "dev" without a newline, or remove_device leaves /sys/dev/char behind
+    // Described whole, so that its "add" uevent comes once its device link
+    // is there: a watcher that lists it at once finds everything hidapi reads.
+    // "dev" without a newline, or remove_device leaves /sys/dev/char behind.
     const std::string minor = std::to_string(index);
-    Pairs hidraw_properties = {{"MAJOR", std::to_string(kHidrawMajor)}, {"MINOR", minor}};
-    if (cfg.device_node) hidraw_properties.insert(hidraw_properties.begin(), {"DEVNAME", core->path});
-    sysfs_hidraw = add_sysfs_device(bed, "hidraw", "hidraw/hidraw" + minor, sysfs_hid,
-                                    {{"dev", std::to_string(kHidrawMajor) + ":" + minor}},
-                                    hidraw_properties);
-    umockdev_testbed_set_attribute_link(bed, sysfs_hidraw.c_str(), "device",
-                                        ("../../../" + hid_device).c_str());
+    sysfs_hidraw = sysfs_hid + "/hidraw/hidraw" + minor;
+    std::string description = "P: " + sysfs_hidraw.substr(std::strlen("/sys")) + "\nE: SUBSYSTEM=hidraw\n";
+    if (cfg.device_node) description += "E: DEVNAME=" + core->path + "\n";
+    description += "E: MAJOR=" + std::to_string(kHidrawMajor) + "\nE: MINOR=" + minor + "\nA: dev=" +
+                   std::to_string(kHidrawMajor) + ":" + minor + "\nL: device=../../../" + hid_device + "\n";
+    GErrorHolder error;
+    if (!umockdev_testbed_add_from_string(bed, description.c_str(), error.out()))
+      fail("cannot create sysfs device hidraw" + minor + ": " + error.message());
   }
 
   // Children first: remove_device cleans class links and nodes of its own
@@ -610,8 +613,7 @@ void Device::replug() {
     core.plugged = true;
   }
   impl_->attach();
-  impl_->create_sysfs();
-  umockdev_testbed_uevent(impl_->bed, impl_->sysfs_hidraw.c_str(), "add");
+  impl_->create_sysfs();  // with its "add" uevent
 }
 
 bool Device::plugged() const {

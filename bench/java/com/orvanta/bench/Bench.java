@@ -1,5 +1,7 @@
 package com.orvanta.bench;
 
+import com.orvanta.hid.Hid;
+import com.orvanta.hid.HidDevice;
 import com.orvanta.jni.HIDClassConnector;
 import com.orvanta.testbed.EmulatedHid;
 import com.sun.jna.Library;
@@ -30,7 +32,7 @@ public final class Bench {
     }
 
     /** The same no-op functions, through JNA's interface mapping. */
-    public interface Hid extends Library {
+    public interface JnaHid extends Library {
         int hid_write(Pointer device, byte[] data, long length);
 
         int hid_read(Pointer device, byte[] data, long length);
@@ -41,6 +43,8 @@ public final class Bench {
         static native int hid_write(Pointer device, byte[] data, long length);
 
         static native int hid_read(Pointer device, byte[] data, long length);
+
+        static native int hid_read_timeout(Pointer device, byte[] data, long length, int milliseconds);
     }
 
     interface Body {
@@ -117,7 +121,7 @@ public final class Bench {
         byte[] report = new byte[64];
         int calls = 200_000;
 
-        Hid jna = Native.load(library, Hid.class);
+        JnaHid jna = Native.load(library, JnaHid.class);
         Native.register(Direct.class, NativeLibrary.getInstance(library));
         Pointer device = new Memory(64);
         Candidate bridgeWrite = new Candidate("bridge (_hid_write)", n -> {
@@ -183,6 +187,8 @@ public final class Bench {
         System.out.printf("JNA direct / bridge     write %s  read %s%n",
                 ratio(directWrite, bridgeWrite), ratio(directRead, bridgeRead));
 
+        readInto(echo, h, device, calls);
+
         // resources around 10^6 more calls, twice: the first batch may still
         // size the heap; the second shows the steady state
         System.out.println("== 10^6 calls (500,000 _hid_write + 500,000 _hid_read, no-op build), twice");
@@ -202,6 +208,100 @@ public final class Bench {
                     rssAfter, rssAfter - rss);
         }
         HIDClassConnector._free(h);
+    }
+
+    /** The application API's read into a caller's array, which allocates nothing. */
+    static void readInto(EmulatedHid.Device echo, long h, Pointer device, int calls) throws Exception {
+        try (HidDevice api = Hid.open(echo.path())) {
+            byte[] into = new byte[64];
+            Candidate apiRead = new Candidate("HidDevice.read(buffer, 0)", n -> {
+                for (int i = 0; i < n; i++) {
+                    api.read(into, 0);
+                }
+            });
+            Candidate floorRead = new Candidate("floor (bare JNI, into the array)", n -> {
+                for (int i = 0; i < n; i++) {
+                    Floor.readInto(h, into, 0, into.length);
+                }
+            });
+            Candidate directRead = new Candidate("JNA direct, hid_read_timeout", n -> {
+                for (int i = 0; i < n; i++) {
+                    Direct.hid_read_timeout(device, into, into.length, 0);
+                }
+            });
+            interleave(calls, apiRead, floorRead, directRead);
+            com.sun.management.ThreadMXBean threads =
+                    (com.sun.management.ThreadMXBean) ManagementFactory.getThreadMXBean();
+            long id = Thread.currentThread().getId();
+            long before = threads.getThreadAllocatedBytes(id);
+            apiRead.body.run(1_000_000);
+            long allocated = threads.getThreadAllocatedBytes(id) - before;
+            System.out.println("== reading into the caller's array, 64 bytes, the same no-op hid_read_timeout");
+            for (Candidate c : new Candidate[] {apiRead, floorRead, directRead}) {
+                System.out.printf("%-34s %8.1f ns%n", c.name, c.median());
+            }
+            System.out.printf("API / floor                        %s   (target <= 1.3x)%n", ratio(apiRead, floorRead));
+            System.out.printf("JNA direct / API                   %s   (target >= 5x)%n", ratio(directRead, apiRead));
+            System.out.printf("allocated by 10^6 API reads        %d bytes, %.3f per call   (target 0)%n", allocated,
+                    allocated / 1e6);
+        }
+    }
+
+    /**
+     * From an input report pushed in the emulator to its reader: the API's
+     * listener against a bare hid_read_timeout loop in C++, in interleaved
+     * rounds, each report pushed once the one before has arrived.
+     */
+    static void listenerLatency(EmulatedHid emulator) throws Exception {
+        EmulatedHid.Device quiet = emulator.add(VID, 0x0003, "Orvanta Labs", "Quiet", "B-3", false, false);
+        int perRound = 200;
+        int rounds = 5;
+        long[] listener = new long[perRound * rounds];
+        long[] bare = new long[perRound * rounds];
+        for (int r = 0; r < rounds; r++) {
+            long[] arrived = new long[perRound];
+            java.util.concurrent.atomic.AtomicInteger next = new java.util.concurrent.atomic.AtomicInteger();
+            try (HidDevice device = Hid.open(quiet.path())) {
+                device.setInputReportListener((d, report) -> arrived[next.getAndIncrement()] = System.nanoTime());
+                Thread.sleep(100);
+                for (int i = 0; i < perRound; i++) {
+                    long pushed = System.nanoTime();
+                    quiet.pushInput(new byte[] {(byte) i, 1, 2, 3});
+                    while (next.get() <= i) {
+                        Thread.onSpinWait();
+                    }
+                    listener[r * perRound + i] = arrived[i] - pushed;
+                }
+            }
+            long[] pushed = new long[perRound];
+            long[][] loop = new long[1][];
+            Thread reader = new Thread(() -> loop[0] = NativeBench.arrivals(quiet.path(), perRound));
+            reader.start();
+            Thread.sleep(100);
+            for (int i = 0; i < perRound; i++) {
+                pushed[i] = System.nanoTime();
+                quiet.pushInput(new byte[] {(byte) i, 1, 2, 3});
+                Thread.sleep(2);   // the loop's times come back only at its end
+            }
+            reader.join();
+            for (int i = 0; i < perRound; i++) {
+                bare[r * perRound + i] = loop[0][i] - pushed[i];
+            }
+        }
+        System.out.println("== input report pushed in the emulator -> its reader (" + rounds + " interleaved rounds of "
+                + perRound + ", microseconds)");
+        System.out.printf("listener (HidDevice.setInputReportListener)  median %7.1f  p99 %7.1f%n",
+                percentile(listener, 50) / 1e3, percentile(listener, 99) / 1e3);
+        System.out.printf("bare hid_read_timeout loop in C++            median %7.1f  p99 %7.1f%n",
+                percentile(bare, 50) / 1e3, percentile(bare, 99) / 1e3);
+        System.out.printf("listener's added latency, at the median      %7.1f%n",
+                (percentile(listener, 50) - percentile(bare, 50)) / 1e3);
+    }
+
+    static double percentile(long[] values, int p) {
+        long[] sorted = values.clone();
+        Arrays.sort(sorted);
+        return sorted[Math.min(sorted.length - 1, sorted.length * p / 100)];
     }
 
     static void row(String name, Candidate write, Candidate read) {
@@ -237,6 +337,8 @@ public final class Bench {
         System.out.printf("C++ CHIDDevice  %8.0f /s%n", 1e9 / cppTrips.median());
         System.out.printf("Java / C++ time %s   (target: Java >= 95 %% of C++'s rate, i.e. <= 1.05x)%n",
                 ratio(javaTrips, cppTrips));
+
+        listenerLatency(emulator);
 
         int devices = Integer.getInteger("bench.devices", 1000);
         long addStart = System.nanoTime();

@@ -8,4 +8,6 @@ final class Floor {
     static native void write(long handle, byte[] data);
 
     static native byte[] read(long handle, int length);
+
+    static native int readInto(long handle, byte[] buffer, int offset, int length);
 }

@@ -8,6 +8,14 @@ final class NativeBench {
     /** @return nanoseconds for n round trips on the echo device at path, or -1 */
     static native long roundTrips(String path, int n);
 
+    /**
+     * Reads count reports from the device at path in a bare loop of
+     * hid_read_timeout (through CHIDDevice), on the calling thread.
+     *
+     * @return when each arrived, in System.nanoTime's clock; null if the device did not open
+     */
+    static native long[] arrivals(String path, int count);
+
     /** @return how many devices hid_enumerate listed */
     static native int bareEnumerate(int vendorId, int productId);
 }

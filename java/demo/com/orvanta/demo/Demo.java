@@ -1,16 +1,21 @@
 package com.orvanta.demo;
 
-import com.orvanta.jni.HIDClassConnector;
-import com.orvanta.jni.HIDDevice;
-import com.orvanta.jni.exceptions.HIDException;
+import com.orvanta.hid.Hid;
+import com.orvanta.hid.HidDevice;
+import com.orvanta.hid.HidDeviceInfo;
+import com.orvanta.hid.HidException;
+import com.orvanta.hid.InputReportListener;
 import com.orvanta.testbed.EmulatedHid;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
 
 /**
- * Shows the library at work. By default on an emulated echo device:
- * lists the devices, opens the echo device by vendor and product ID, writes a
- * report, reads the echo and shows a HIDException with its native location.
- * With --real [VID:PID] it lists the machine's own devices, and opens the one
- * given (without writing to it).
+ * Shows the library at work. By default on emulated devices: lists them,
+ * opens the echo device by vendor and product ID, writes a report and reads
+ * its echo, sends and gets a feature report, lets a listener take input
+ * reports until the device is unplugged, and shows a failure with its reason
+ * and native location. With --real [VID:PID] it lists the machine's own
+ * devices, and opens the one given (without writing to it).
  */
 public final class Demo {
     private static final int VID = 0x1209;
@@ -29,60 +34,71 @@ public final class Demo {
             System.exit(2);
         }
         try (EmulatedHid emulator = new EmulatedHid()) {
-            emulator.add(VID, PID, "Orvanta Labs", "Echo Demo", "DEMO-1", true, false);
-            emulator.add(VID, 0x0002, "Orvanta Labs", "Keypad \u00e9\u00e8 \u4e2d\u6587 \ud83d\ude00", "DEMO-2", false, false);
-            long handle = HIDClassConnector._hid_init();
-            try {
-                list(handle);
-                System.out.printf("%nopening %04x:%04x by vendor and product ID%n", VID, PID);
-                HIDClassConnector._hid_open(handle, VID, PID);
+            EmulatedHid.Device echo = emulator.add(VID, PID, "Orvanta Labs", "Echo Demo", "DEMO-1", true, false);
+            emulator.add(VID, 0x0002, "Orvanta Labs", "Keypad \u00e9\u00e8 \u4e2d\u6587 \ud83d\ude00", "DEMO-2", false,
+                    false);
+            list();
+
+            System.out.printf("%nopening %04x:%04x by vendor and product ID%n", VID, PID);
+            try (HidDevice device = Hid.open(VID, PID)) {
                 byte[] report = {0, 'h', 'e', 'l', 'l', 'o', 1, 2, 3};
-                System.out.println("write  " + hex(report) + "  (report ID 0 first)");
-                HIDClassConnector._hid_write(handle, report);
-                byte[] echo = HIDClassConnector._hid_read(handle, 16);
-                System.out.println("read   " + hex(echo) + "  (16 bytes asked: the echo, then zeros)");
-                HIDClassConnector._hid_close(handle);
-                showFailure(handle);
-            } finally {
-                HIDClassConnector._free(handle);
+                System.out.println("write    " + hex(report) + "  (report ID 0 first)");
+                device.write(report);
+                System.out.println("read     " + hex(device.read(1000)) + "  (the echo, exactly as it came)");
+                System.out.println("read     " + hex(device.read(100)) + "  (nothing within 100 ms: empty)");
+
+                device.sendFeatureReport(0, new byte[] {0x11, 0x22, 0x33});
+                System.out.println("feature  " + hex(device.getFeatureReport(0, 16)) + "  (sent, then got back)");
+
+                CountDownLatch removed = new CountDownLatch(1);
+                device.setInputReportListener(new InputReportListener() {
+                    @Override
+                    public void inputReport(HidDevice from, byte[] input) {
+                        System.out.println("listener " + hex(input));
+                    }
+
+                    @Override
+                    public void removed(HidDevice from) {
+                        System.out.println("listener: " + from.info().path() + " was unplugged");
+                        removed.countDown();
+                    }
+                });
+                for (int i = 1; i <= 3; i++) {
+                    device.write(new byte[] {0, (byte) i, (byte) (i * 2)});
+                }
+                Thread.sleep(200);
+                echo.unplug();
+                removed.await(5, TimeUnit.SECONDS);
+            }
+            showFailure();
+        }
+    }
+
+    private static void real(String vidPid) throws HidException {
+        list();
+        if (vidPid != null) {
+            String[] ids = vidPid.split(":");
+            try (HidDevice device = Hid.open(Integer.parseInt(ids[0], 16), Integer.parseInt(ids[1], 16))) {
+                System.out.println("opened " + device.info());
             }
         }
+        showFailure();
     }
 
-    private static void real(String vidPid) throws HIDException {
-        long handle = HIDClassConnector._hid_init();
-        try {
-            list(handle);
-            if (vidPid != null) {
-                String[] ids = vidPid.split(":");
-                int vid = Integer.parseInt(ids[0], 16);
-                int pid = Integer.parseInt(ids[1], 16);
-                HIDClassConnector._hid_open(handle, vid, pid);
-                System.out.printf("opened %04x:%04x%n", vid, pid);
-                HIDClassConnector._hid_close(handle);
-            }
-            showFailure(handle);
-        } finally {
-            HIDClassConnector._free(handle);
+    private static void list() throws HidException {
+        System.out.println(Hid.devices().size() + " HID device(s):");
+        for (HidDeviceInfo d : Hid.devices()) {
+            System.out.println("  " + d);
         }
     }
 
-    private static void list(long handle) throws HIDException {
-        HIDDevice[] devices = HIDClassConnector._enumerateDevices(handle, 0, 0);
-        System.out.println(devices.length + " HID device(s):");
-        for (HIDDevice d : devices) {
-            System.out.printf("  %-14s %04x:%04x  %s / %s%n", d.getPath(), d.getVendor_id(),
-                    d.getProduct_id(), d.getManufacturer(), d.getProduct_string());
-        }
-    }
-
-    private static void showFailure(long handle) {
+    private static void showFailure() {
         System.out.println("\nopening a device that is not there:");
-        try {
-            HIDClassConnector._hid_open(handle, "/dev/hidraw-not-there");
-        } catch (HIDException e) {
+        try (HidDevice device = Hid.open("/dev/hidraw-not-there")) {
+            System.out.println("  opened " + device);
+        } catch (HidException e) {
             System.out.println("  " + e);
-            System.out.println("  message  " + e.getMessage());
+            System.out.println("  reason   " + e.reason());
             System.out.println("  raised   " + e.getFunction() + " at " + e.getFile() + ":" + e.getLine());
         }
     }
@@ -92,6 +108,6 @@ public final class Demo {
         for (byte x : bytes) {
             b.append(String.format("%02x ", x & 0xff));
         }
-        return b.toString().trim();
+        return b.length() == 0 ? "(none)" : b.toString().trim();
     }
 }

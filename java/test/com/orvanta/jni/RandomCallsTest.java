@@ -127,7 +127,7 @@ class RandomCallsTest extends Emulation {
             for (int i = 0; i < 50; i++) {
                 fdsAfter = openFds();
                 socketsAfter = openSockets();
-                if (fdsAfter - socketsAfter == fds - sockets && socketsAfter - sockets <= 2 * failedNodeOpens) {
+                if (fdsAfter - socketsAfter <= fds - sockets && socketsAfter - sockets <= 2 * failedNodeOpens) {
                     break;
                 }
                 Thread.sleep(100);
@@ -135,7 +135,9 @@ class RandomCallsTest extends Emulation {
             System.out.printf("RandomCallsTest: %d calls; descriptors %d -> %d (sockets %d -> %d after %d failed"
                     + " opens of an unplugged device)%n", calls, fds, fdsAfter, sockets, socketsAfter, failedNodeOpens);
             assertTrue(calls >= total, "made " + calls + " calls");
-            assertEquals(fds - sockets, fdsAfter - socketsAfter, "descriptors other than sockets");
+            // earlier tests' descriptors may still be closing: fewer is fine, more is a leak
+            assertTrue(fdsAfter - socketsAfter <= fds - sockets, "descriptors other than sockets: "
+                    + (fds - sockets) + " -> " + (fdsAfter - socketsAfter));
             assertTrue(socketsAfter - sockets <= 2 * failedNodeOpens, "sockets grew by " + (socketsAfter - sockets)
                     + " after " + failedNodeOpens + " failed opens of an unplugged device");
         } finally {

@@ -16,9 +16,11 @@ import java.util.concurrent.CyclicBarrier;
 /**
  * Child-JVM side of the packaging tests. Modes:
  * <ul>
- * <li>{@code tool [--push NAME:HEX] ARGS...}: plugs in the emulated devices echo, keypad and
- * bare, replaces @echo@, @keypad@, @bare@ in ARGS by their paths, runs the tool in this JVM,
- * then prints what the echo device received and exits with the tool's code;</li>
+ * <li>{@code tool [--push NAME:HEX] [--feature NAME:HEX] ARGS...}: plugs in the emulated
+ * devices echo, keypad and bare, queues input reports and sets feature reports on them,
+ * replaces @echo@, @keypad@, @bare@ in ARGS by their paths, runs the tool in this JVM, then
+ * prints what the echo device received and its feature reports, and exits with the tool's
+ * code;</li>
  * <li>{@code loaded}: loads the library and prints where it was mapped from;</li>
  * <li>{@code threads}: first use from eight threads at once;</li>
  * <li>{@code retry}: two attempts to load, printing what each threw.</li>
@@ -62,10 +64,13 @@ public final class ToolHarness {
             EmulatedHid.Device bare = emulator.add(0x16C0, 0x05DF, null, null, null, false, false);
             List<String> toolArgs = new ArrayList<>();
             for (int i = 1; i < args.length; i++) {
-                if (args[i].equals("--push")) {
+                if (args[i].equals("--push") || args[i].equals("--feature")) {
+                    boolean push = args[i].equals("--push");
                     String[] what = args[++i].split(":");
                     EmulatedHid.Device target = what[0].equals("keypad") ? keypad : echo;
-                    if (target.pushInput(bytes(what[1])) != 0) {
+                    if (!push) {
+                        target.setFeatureReport(bytes(what[1]));
+                    } else if (target.pushInput(bytes(what[1])) != 0) {
                         throw new IllegalStateException("input not queued");
                     }
                     continue;
@@ -75,15 +80,25 @@ public final class ToolHarness {
             }
             int code = Main.run(toolArgs.toArray(new String[0]));
             for (byte[] report; (report = echo.popOutput(0)) != null; ) {
-                StringBuilder text = new StringBuilder();
-                for (byte b : report) {
-                    text.append(String.format(" %02x", b & 0xFF));
+                System.out.println("DEVICE echo GOT" + hex(report));
+            }
+            for (int id = 0; id < 256; id++) {
+                byte[] feature = echo.featureReport(id);
+                if (feature != null) {
+                    System.out.println("DEVICE echo FEATURE" + hex(feature));
                 }
-                System.out.println("DEVICE echo GOT" + text);
             }
             System.out.flush();
             return code;
         }
+    }
+
+    private static String hex(byte[] bytes) {
+        StringBuilder text = new StringBuilder();
+        for (byte b : bytes) {
+            text.append(String.format(" %02x", b & 0xFF));
+        }
+        return text.toString();
     }
 
     private static byte[] bytes(String hex) {

@@ -83,8 +83,12 @@ class ToolTest {
 
         ChildJvm missing = tool("open", "1209:dead");
         assertEquals(1, missing.exit, missing.all());
-        assertTrue(missing.err.startsWith("portula open: "), missing.all());
-        assertTrue(NATIVE_LOCATION.matcher(missing.err).find(), missing.all());
+        assertEquals("portula open: no HID device 1209:dead\n", missing.err, missing.all());
+        // a failure raised natively says where, and what hidapi said
+        ChildJvm gone = tool("write", "/dev/hidraw-none", "00", "01");
+        assertEquals(1, gone.exit, gone.all());
+        assertTrue(NATIVE_LOCATION.matcher(gone.err).find(), gone.all());
+        assertTrue(gone.err.contains("\n  hidapi: Failed to open a device with path '/dev/hidraw-none'"), gone.all());
 
         ChildJvm bad = tool("open", "1209");
         assertEquals(2, bad.exit, bad.all());
@@ -124,15 +128,59 @@ class ToolTest {
     }
 
     @Test
+    void listLongShowsEveryField() throws Exception {
+        ChildJvm wide = tool("list", "--long", "--vid", "1209");
+        assertEquals(0, wide.exit, wide.all());
+        String[] lines = wide.out.split("\n");
+        assertTrue(lines[0].matches("PATH +VID:PID +MANUFACTURER +PRODUCT +SERIAL +RELEASE +USAGE +INTERFACE +BUS"),
+                wide.all());
+        assertEquals(3, lines.length, wide.all());
+        for (String line : lines) {
+            if (line.contains("1209:ec40")) {
+                assertTrue(line.matches(".* {2,}Orvanta Labs {2,}Echo {2,}E-1 {2,}1\\.00 {2,}ff00:0001 {2,}0 {2,}usb"),
+                        line);
+            }
+        }
+    }
+
+    @Test
+    void readWithATimeoutSaysWhenNothingCame() throws Exception {
+        ChildJvm nothing = tool("read", "--timeout", "100", "@keypad@", "4");
+        assertEquals(1, nothing.exit, nothing.all());
+        assertTrue(nothing.err.startsWith("portula read: no input report from /dev/hidraw"), nothing.all());
+        assertTrue(nothing.err.contains(" within 100 ms"), nothing.all());
+        ChildJvm one = tool("--push", "keypad:0102", "read", "--timeout", "5000", "@keypad@", "3");
+        assertEquals(0, one.exit, one.all());
+        assertEquals("01 02 00\n", one.out, one.all());
+        assertEquals(2, tool("read", "--timeout", "soon", "@keypad@", "3").exit);
+    }
+
+    @Test
+    void featureReportsBothWays() throws Exception {
+        ChildJvm sent = tool("feature", "send", "@echo@", "03", "0a", "0b");
+        assertEquals(0, sent.exit, sent.all());
+        assertTrue(sent.out.startsWith("sent feature report 03, 3 bytes, to /dev/hidraw"), sent.all());
+        assertEquals(List.of("DEVICE echo FEATURE 03 0a 0b"), sent.lines("DEVICE echo FEATURE"), sent.all());
+        ChildJvm got = tool("--feature", "echo:07aabbcc", "feature", "get", "@echo@", "7", "8");
+        assertEquals(0, got.exit, got.all());
+        assertTrue(got.out.startsWith("07 aa bb cc\n"), got.all());
+        ChildJvm stalled = tool("feature", "get", "@echo@", "09", "8");
+        assertEquals(1, stalled.exit, stalled.all());
+        assertTrue(stalled.err.contains("\n  hidapi: ioctl (GFEATURE): "), stalled.all());
+        assertEquals(2, tool("feature", "get", "@echo@", "100", "8").exit);
+        assertEquals(2, tool("feature", "erase", "@echo@").exit);
+    }
+
+    @Test
     void helpAndUsageErrors() throws Exception {
-        for (String command : new String[] {"list", "open", "write", "read"}) {
+        for (String command : new String[] {"list", "open", "write", "read", "feature"}) {
             ChildJvm help = tool(command, "--help");
             assertEquals(0, help.exit, help.all());
             assertTrue(help.out.startsWith("usage: java -jar portula.jar " + command), help.all());
         }
         ChildJvm overall = tool("--help");
         assertEquals(0, overall.exit, overall.all());
-        for (String command : new String[] {"list", "open", "write", "read"}) {
+        for (String command : new String[] {"list", "open", "write", "read", "feature"}) {
             assertTrue(overall.out.contains("\n  " + command + " "), overall.all());
         }
         assertEquals(2, tool().exit);

@@ -1,7 +1,8 @@
 package com.orvanta.jni.tool;
 
-import com.orvanta.jni.HIDClassConnector;
-import com.orvanta.jni.HIDDevice;
+import com.orvanta.hid.Hid;
+import com.orvanta.hid.HidDevice;
+import com.orvanta.hid.HidDeviceInfo;
 import com.orvanta.jni.exceptions.HIDException;
 import java.io.FileDescriptor;
 import java.io.FileOutputStream;
@@ -16,7 +17,8 @@ import java.util.Locale;
 
 /**
  * The command-line tool of {@code java -jar portula.jar}: lists HID devices,
- * opens one, writes a report to one or reads a report from one.
+ * opens one, writes a report to one or reads one from it, gets and sends
+ * feature reports.
  *
  * <p>Exit codes: 0 on success, 1 when the library or a device operation
  * fails (the message and the native function, file and line go to standard
@@ -33,19 +35,22 @@ public final class Main {
             "usage: java -jar portula.jar COMMAND [ARGS]",
             "",
             "commands:",
-            "  list [--vid HEX] [--pid HEX]   the HID devices present: path, VID:PID, manufacturer, product",
+            "  list [--long] [--vid HEX] [--pid HEX]  the HID devices present: path, VID:PID, manufacturer, product",
             "  open VID:PID                   checks that the first device with these IDs can be opened",
             "  write PATH HEX...              sends one output report, report ID first (0 if unnumbered)",
-            "  read PATH LENGTH               waits for one input report, prints LENGTH bytes in hex",
+            "  read [--timeout MS] PATH LENGTH  waits for one input report, prints LENGTH bytes in hex",
+            "  feature get PATH ID LENGTH     asks for a feature report, prints it in hex, report ID first",
+            "  feature send PATH ID HEX...    sends a feature report: ID, then the bytes",
             "",
             "COMMAND --help describes one command. Exit codes: 0 done, 1 failed, 2 usage error.");
 
     private static final String LIST = String.join("\n",
-            "usage: java -jar portula.jar list [--vid HEX] [--pid HEX]",
+            "usage: java -jar portula.jar list [--long] [--vid HEX] [--pid HEX]",
             "",
             "Prints a table of the HID devices present: path, VID:PID (hex), manufacturer, product",
-            "(\"-\" when the device reports none). --vid and --pid (hex, e.g. 1209 or 0x1209) keep",
-            "only the devices with those IDs.");
+            "(\"-\" when the device reports none). --long adds the serial number, the release number,",
+            "the usage page and usage, the interface number and the bus. --vid and --pid (hex, e.g. 1209",
+            "or 0x1209) keep only the devices with those IDs.");
 
     private static final String OPEN = String.join("\n",
             "usage: java -jar portula.jar open VID:PID",
@@ -59,11 +64,20 @@ public final class Main {
             "one byte (e.g. 00 or 0x1f), the report ID first (00 for devices without numbered reports).");
 
     private static final String READ = String.join("\n",
-            "usage: java -jar portula.jar read PATH LENGTH",
+            "usage: java -jar portula.jar read [--timeout MS] PATH LENGTH",
             "",
             "Opens the device at PATH, waits for one input report and prints LENGTH bytes in hex:",
-            "the report, then zeros. It waits as long as the device sends nothing. LENGTH is 1 to",
-            "16384, the largest report hidraw carries.");
+            "the report, then zeros. It waits as long as the device sends nothing, or at most MS",
+            "milliseconds with --timeout (then it says so and exits with 1). LENGTH is 1 to 16384,",
+            "the largest report hidraw carries.");
+
+    private static final String FEATURE = String.join("\n",
+            "usage: java -jar portula.jar feature get PATH ID LENGTH",
+            "       java -jar portula.jar feature send PATH ID HEX...",
+            "",
+            "get asks the device at PATH for feature report ID (hex, 00 to ff) and prints it in hex,",
+            "report ID first, at most LENGTH bytes (1 to 16384, the ID included). send sends feature",
+            "report ID with the bytes given.");
 
     private final PrintStream out;
     private final PrintStream err;
@@ -161,6 +175,8 @@ public final class Main {
                     return open(rest);
                 case "write":
                     return write(rest);
+                case "feature":
+                    return feature(rest);
                 default:
                     return read(rest);
             }
@@ -170,6 +186,9 @@ public final class Main {
             return USAGE;
         } catch (HIDException e) {
             err.println("portula " + command + ": " + e.getMessage());
+            if (e.getHidapiError() != null) {
+                err.println("  hidapi: " + e.getHidapiError());
+            }
             if (e.getFunction() != null) {
                 err.println("  at " + e.getFunction() + " (" + e.getFile() + ":" + e.getLine() + ")");
             }
@@ -191,6 +210,8 @@ public final class Main {
                 return WRITE;
             case "read":
                 return READ;
+            case "feature":
+                return FEATURE;
             default:
                 return null;
         }
@@ -199,8 +220,13 @@ public final class Main {
     private int list(List<String> args) throws UsageException, HIDException {
         int vid = 0;
         int pid = 0;
+        boolean wide = false;
         for (int i = 0; i < args.size(); i++) {
             String option = args.get(i);
+            if (option.equals("--long")) {
+                wide = true;
+                continue;
+            }
             if (!option.equals("--vid") && !option.equals("--pid")) {
                 throw new UsageException("unexpected argument '" + option + "'", LIST);
             }
@@ -214,29 +240,37 @@ public final class Main {
                 pid = id;
             }
         }
-        HIDDevice[] devices;
-        long handle = HIDClassConnector._hid_init();
-        try {
-            devices = HIDClassConnector._enumerateDevices(handle, vid, pid);
-        } finally {
-            HIDClassConnector._free(handle);
-        }
         List<String[]> rows = new ArrayList<>();
-        rows.add(new String[] {"PATH", "VID:PID", "MANUFACTURER", "PRODUCT"});
-        for (HIDDevice d : devices) {
-            rows.add(new String[] {d.getPath(),
-                    String.format("%04x:%04x", d.getVendor_id(), d.getProduct_id()),
-                    orDash(d.getManufacturer()), orDash(d.getProduct_string())});
+        rows.add(wide ? new String[] {"PATH", "VID:PID", "MANUFACTURER", "PRODUCT", "SERIAL", "RELEASE", "USAGE",
+            "INTERFACE", "BUS"} : new String[] {"PATH", "VID:PID", "MANUFACTURER", "PRODUCT"});
+        for (HidDeviceInfo d : Hid.devices(vid, pid)) {
+            String[] row = {orDash(d.path()), String.format("%04x:%04x", d.vendorId(), d.productId()),
+                orDash(d.manufacturer()), orDash(d.product())};
+            if (wide) {
+                row = Arrays.copyOf(row, 9);
+                row[4] = orDash(d.serialNumber());
+                row[5] = String.format("%x.%02x", d.releaseNumber() >> 8, d.releaseNumber() & 0xFF);
+                row[6] = String.format("%04x:%04x", d.usagePage(), d.usage());
+                row[7] = d.interfaceNumber() < 0 ? "-" : Integer.toString(d.interfaceNumber());
+                row[8] = d.busType().toString().toLowerCase(Locale.ROOT);
+            }
+            rows.add(row);
         }
-        int[] width = new int[3];
+        int[] width = new int[rows.get(0).length - 1];
         for (String[] row : rows) {
             for (int c = 0; c < width.length; c++) {
                 width[c] = Math.max(width[c], row[c].length());
             }
         }
         for (String[] row : rows) {
-            out.println(String.format("%-" + width[0] + "s  %-" + width[1] + "s  %-" + width[2] + "s  %s",
-                    (Object[]) row).stripTrailing());
+            StringBuilder line = new StringBuilder();
+            for (int c = 0; c < row.length; c++) {
+                line.append(row[c]);
+                for (int pad = c < width.length ? width[c] - row[c].length() + 2 : 0; pad > 0; pad--) {
+                    line.append(' ');
+                }
+            }
+            out.println(line.toString().replaceAll("\\s+$", ""));
         }
         return 0;
     }
@@ -251,13 +285,7 @@ public final class Main {
         }
         int vid = parseId(ids[0], OPEN);
         int pid = parseId(ids[1], OPEN);
-        long handle = HIDClassConnector._hid_init();
-        try {
-            HIDClassConnector._hid_open(handle, vid, pid);
-            HIDClassConnector._hid_close(handle);
-        } finally {
-            HIDClassConnector._free(handle);
-        }
+        Hid.open(vid, pid).close();
         out.printf("opened %04x:%04x%n", vid, pid);
         return 0;
     }
@@ -266,45 +294,81 @@ public final class Main {
         if (args.size() < 2) {
             throw new UsageException("expects a path and at least one byte", WRITE);
         }
-        byte[] report = new byte[args.size() - 1];
-        for (int i = 0; i < report.length; i++) {
-            report[i] = (byte) parseHex(args.get(i + 1), 0xFF, "byte", WRITE);
-        }
-        long handle = HIDClassConnector._hid_init();
-        try {
-            HIDClassConnector._hid_open(handle, args.get(0));
-            HIDClassConnector._hid_write(handle, report);
-        } finally {
-            HIDClassConnector._free(handle);
+        byte[] report = parseBytes(args.subList(1, args.size()), WRITE);
+        try (HidDevice device = Hid.open(args.get(0))) {
+            device.write(report);
         }
         out.printf("wrote %d bytes to %s%n", report.length, args.get(0));
         return 0;
     }
 
     private int read(List<String> args) throws UsageException, HIDException {
+        int timeout = -1;
+        if (args.size() > 0 && args.get(0).equals("--timeout")) {
+            timeout = args.size() > 1 ? parseDecimal(args.get(1), 0, Integer.MAX_VALUE) : -1;
+            if (timeout < 0) {
+                throw new UsageException("--timeout needs a number of milliseconds", READ);
+            }
+            args = args.subList(2, args.size());
+        }
         if (args.size() != 2) {
             throw new UsageException("expects a path and a length", READ);
         }
-        int length;
-        try {
-            length = Integer.parseInt(args.get(1));
-        } catch (NumberFormatException e) {
-            length = -1;
-        }
-        if (length < 1 || length > MAX_REPORT) {
+        int length = parseDecimal(args.get(1), 1, MAX_REPORT);
+        if (length < 0) {
             throw new UsageException("'" + args.get(1) + "' is not a length from 1 to " + MAX_REPORT
                     + " (hidraw's largest report)", READ);
         }
-        byte[] report;
-        long handle = HIDClassConnector._hid_init();
-        try {
-            HIDClassConnector._hid_open(handle, args.get(0));
-            report = HIDClassConnector._hid_read(handle, length);
-        } finally {
-            HIDClassConnector._free(handle);
+        byte[] report = new byte[length];
+        try (HidDevice device = Hid.open(args.get(0))) {
+            if (device.read(report, timeout) == 0) {
+                err.printf("portula read: no input report from %s within %d ms%n", args.get(0), timeout);
+                return FAILED;
+            }
         }
         out.println(hex(report));
         return 0;
+    }
+
+    private int feature(List<String> args) throws UsageException, HIDException {
+        boolean get = args.size() == 4 && args.get(0).equals("get");
+        boolean send = args.size() >= 3 && args.get(0).equals("send");
+        if (!get && !send) {
+            throw new UsageException("expects get PATH ID LENGTH, or send PATH ID HEX...", FEATURE);
+        }
+        int id = parseHex(args.get(2), 0xFF, "report ID", FEATURE);
+        try (HidDevice device = Hid.open(args.get(1))) {
+            if (get) {
+                int length = parseDecimal(args.get(3), 1, MAX_REPORT);
+                if (length < 0) {
+                    throw new UsageException("'" + args.get(3) + "' is not a length from 1 to " + MAX_REPORT, FEATURE);
+                }
+                out.println(hex(device.getFeatureReport(id, length)));
+            } else {
+                byte[] payload = parseBytes(args.subList(3, args.size()), FEATURE);
+                device.sendFeatureReport(id, payload);
+                out.printf("sent feature report %02x, %d bytes, to %s%n", id, payload.length + 1, args.get(1));
+            }
+        }
+        return 0;
+    }
+
+    private static byte[] parseBytes(List<String> texts, String usage) throws UsageException {
+        byte[] bytes = new byte[texts.size()];
+        for (int i = 0; i < bytes.length; i++) {
+            bytes[i] = (byte) parseHex(texts.get(i), 0xFF, "byte", usage);
+        }
+        return bytes;
+    }
+
+    /** The number, or -1 if text is none from min to max. */
+    private static int parseDecimal(String text, int min, int max) {
+        try {
+            int value = Integer.parseInt(text);
+            return value >= min && value <= max ? value : -1;
+        } catch (NumberFormatException e) {
+            return -1;
+        }
     }
 
     private static int parseId(String text, String usage) throws UsageException {
