@@ -12,6 +12,7 @@
 #include <hidapi.h>
 
 #include "CHIDDevice.h"
+#include "CHIDMonitor.h"
 
 extern "C" {
 // Nanoseconds for n write+read round trips on the echo device at path, or -1.
@@ -66,6 +67,30 @@ JNIEXPORT jlongArray JNICALL Java_com_orvanta_bench_NativeBench_arrivals(JNIEnv 
         times[static_cast<size_t>(i)] = static_cast<jlong>(now.tv_sec) * 1000000000 + now.tv_nsec;
     }
     env->SetLongArrayRegion(result, 0, count, times.data());
+    return result;
+}
+
+// When each of count hidraw uevents arrived at a bare udev monitor loop
+// (CLOCK_MONOTONIC); fewer if none came for 5 s.
+JNIEXPORT jlongArray JNICALL Java_com_orvanta_bench_NativeBench_uevents(JNIEnv *env, jclass, jint count) {
+    CHIDMonitor monitor;
+    std::vector<jlong> times;
+    std::vector<CHIDMonitor::Event> events;
+    while (monitor.ok() && times.size() < static_cast<size_t>(count)) {
+        events.clear();
+        if (monitor.wait(5000, events) <= 0) {
+            break;
+        }
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        for (size_t i = 0; i < events.size(); ++i) {
+            times.push_back(static_cast<jlong>(now.tv_sec) * 1000000000 + now.tv_nsec);
+        }
+    }
+    jlongArray result = env->NewLongArray(static_cast<jsize>(times.size()));
+    if (result != nullptr) {
+        env->SetLongArrayRegion(result, 0, static_cast<jsize>(times.size()), times.data());
+    }
     return result;
 }
 

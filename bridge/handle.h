@@ -11,14 +11,17 @@ class CHIDDevice;
 
 namespace portula {
 
-inline jlong to_handle(CHIDDevice *device) {
+// The same rule serves every object Java holds by address (CHIDMonitor too).
+template <typename T>
+jlong to_handle(T *object) {
     // intptr_t is 32 bits wide in the 32-bit build: widening sign-extends.
-    return static_cast<jlong>(reinterpret_cast<intptr_t>(device));
+    return static_cast<jlong>(reinterpret_cast<intptr_t>(object));
 }
 
-inline CHIDDevice *from_handle(jlong handle) {
+template <typename T = CHIDDevice>
+T *from_handle(jlong handle) {
     // Conversion to a 32-bit uintptr_t keeps the low 32 bits.
-    return reinterpret_cast<CHIDDevice *>(static_cast<uintptr_t>(handle));
+    return reinterpret_cast<T *>(static_cast<uintptr_t>(handle));
 }
 
 }  // namespace portula

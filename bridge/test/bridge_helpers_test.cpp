@@ -21,7 +21,7 @@ std::vector<uint16_t> utf16(const wchar_t *s) {
 CHIDDevice *at(uintptr_t address) { return reinterpret_cast<CHIDDevice *>(address); }
 
 TEST(Handle, RoundTripsAndZeroIsNone) {
-    EXPECT_EQ(0, to_handle(nullptr));
+    EXPECT_EQ(0, to_handle(static_cast<CHIDDevice *>(nullptr)));
     EXPECT_EQ(nullptr, from_handle(0));
     const uintptr_t address = 0x1000;
     EXPECT_EQ(at(address), from_handle(to_handle(at(address))));

@@ -2,6 +2,9 @@ package com.orvanta.bench;
 
 import com.orvanta.hid.Hid;
 import com.orvanta.hid.HidDevice;
+import com.orvanta.hid.HidDeviceInfo;
+import com.orvanta.hid.HidWatch;
+import com.orvanta.hid.HidWatchListener;
 import com.orvanta.jni.HIDClassConnector;
 import com.orvanta.testbed.EmulatedHid;
 import com.sun.jna.Library;
@@ -14,7 +17,11 @@ import java.lang.management.ManagementFactory;
 import java.lang.management.MemoryUsage;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.BlockingQueue;
+import java.util.concurrent.LinkedBlockingQueue;
 import java.util.stream.Stream;
 
 /**
@@ -298,6 +305,133 @@ public final class Bench {
                 (percentile(listener, 50) - percentile(bare, 50)) / 1e3);
     }
 
+    /**
+     * From the emulator plugging or unplugging a device to a watcher hearing
+     * of it: Hid.watch's listener, a bare udev monitor loop in C++, and a
+     * watcher that lists the devices every 500 ms, in interleaved rounds.
+     */
+    static void hotplugLatency(EmulatedHid emulator) throws Exception {
+        int perRound = 100;
+        int polledPerRound = 10;
+        int rounds = 3;
+        List<Long> watched = new ArrayList<>();
+        List<Long> bare = new ArrayList<>();
+        List<Long> polled = new ArrayList<>();
+        int product = 0x6000;
+        for (int r = 0; r < rounds; r++) {
+            BlockingQueue<Long> heard = new LinkedBlockingQueue<>();
+            HidWatchListener listener = new HidWatchListener() {
+                @Override
+                public void attached(HidDeviceInfo device) {
+                    heard.add(System.nanoTime());
+                }
+
+                @Override
+                public void detached(HidDeviceInfo device) {
+                    heard.add(System.nanoTime());
+                }
+            };
+            HidWatch watch = Hid.watch(listener, false);
+            for (int i = 0; i < perRound; i += 2) {
+                product++;
+                watched.add(plugged(emulator, product, heard));
+            }
+            watch.close();
+
+            long[][] loop = new long[1][];
+            Thread reader = new Thread(() -> loop[0] = NativeBench.uevents(perRound));
+            reader.start();
+            Thread.sleep(100);
+            long[] started = new long[perRound];
+            for (int i = 0; i < perRound; i += 2) {
+                started[i] = System.nanoTime();
+                EmulatedHid.Device d = emulator.device(VID, ++product).add();
+                Thread.sleep(3);
+                started[i + 1] = System.nanoTime();
+                d.unplug();
+                Thread.sleep(3);
+            }
+            reader.join();
+            for (int i = 0; i < loop[0].length; i += 2) {   // the attaches, as for the others
+                bare.add(loop[0][i] - started[i]);
+            }
+
+            PollingWatcher poller = new PollingWatcher(heard);
+            for (int i = 0; i < polledPerRound; i += 2) {
+                product++;
+                polled.add(plugged(emulator, product, heard));
+            }
+            poller.stop();
+        }
+        System.out.println("== a device plugged or unplugged in the emulator -> a watcher hears of it (" + rounds
+                + " interleaved rounds; from the start of the emulator's call, which sends the uevent; ms)");
+        System.out.printf("Hid.watch listener            median %7.3f  p99 %7.3f%n", percentile(watched, 50) / 1e6,
+                percentile(watched, 99) / 1e6);
+        System.out.printf("bare udev monitor loop, C++   median %7.3f  p99 %7.3f%n", percentile(bare, 50) / 1e6,
+                percentile(bare, 99) / 1e6);
+        System.out.printf("polling every 500 ms          median %7.3f  p99 %7.3f   (expected: about half the period)%n",
+                percentile(polled, 50) / 1e6, percentile(polled, 99) / 1e6);
+    }
+
+    /** Plugs a device in and out, as a watcher hears both: the time to its attach. */
+    private static long plugged(EmulatedHid emulator, int product, BlockingQueue<Long> heard) throws Exception {
+        long start = System.nanoTime();
+        EmulatedHid.Device d = emulator.device(VID, product).add();
+        Long attached = heard.poll(10, java.util.concurrent.TimeUnit.SECONDS);
+        d.unplug();
+        if (heard.poll(10, java.util.concurrent.TimeUnit.SECONDS) == null || attached == null) {
+            throw new AssertionError("a watcher missed a device");
+        }
+        return attached - start;
+    }
+
+    /** What peers do: list every 500 ms and compare. */
+    static final class PollingWatcher {
+        private final Thread thread;
+        private volatile boolean stop;
+
+        PollingWatcher(BlockingQueue<Long> heard) throws Exception {
+            java.util.Set<String> before = paths();
+            thread = new Thread(() -> {
+                java.util.Set<String> last = before;
+                while (!stop) {
+                    try {
+                        Thread.sleep(500);
+                        java.util.Set<String> now = paths();
+                        if (!now.equals(last)) {
+                            heard.add(System.nanoTime());
+                        }
+                        last = now;
+                    } catch (Exception e) {
+                        return;
+                    }
+                }
+            });
+            thread.start();
+        }
+
+        private static java.util.Set<String> paths() throws Exception {
+            java.util.Set<String> paths = new java.util.HashSet<>();
+            for (HidDeviceInfo d : Hid.devices()) {
+                paths.add(d.path());
+            }
+            return paths;
+        }
+
+        void stop() throws InterruptedException {
+            stop = true;
+            thread.join();
+        }
+    }
+
+    static double percentile(List<Long> values, int p) {
+        long[] all = new long[values.size()];
+        for (int i = 0; i < all.length; i++) {
+            all[i] = values.get(i);
+        }
+        return percentile(all, p);
+    }
+
     static double percentile(long[] values, int p) {
         long[] sorted = values.clone();
         Arrays.sort(sorted);
@@ -339,6 +473,7 @@ public final class Bench {
                 ratio(javaTrips, cppTrips));
 
         listenerLatency(emulator);
+        hotplugLatency(emulator);
 
         int devices = Integer.getInteger("bench.devices", 1000);
         long addStart = System.nanoTime();
@@ -347,22 +482,23 @@ public final class Bench {
         }
         System.out.printf("(emulator: %d devices added in %.1f s)%n", devices, (System.nanoTime() - addStart) / 1e9);
         long h2 = HIDClassConnector._hid_init();
+        int listed = NativeBench.bareEnumerate(0, 0);   // with the devices of the figures above
         Candidate bridge = new Candidate("_enumerateDevices", n -> {
             for (int i = 0; i < n; i++) {
-                if (HIDClassConnector._enumerateDevices(h2, 0, 0).length != devices) {
+                if (HIDClassConnector._enumerateDevices(h2, 0, 0).length != listed) {
                     throw new AssertionError("the bridge missed devices");
                 }
             }
         });
         Candidate bare = new Candidate("hid_enumerate", n -> {
             for (int i = 0; i < n; i++) {
-                if (NativeBench.bareEnumerate(0, 0) != devices) {
+                if (NativeBench.bareEnumerate(0, 0) != listed) {
                     throw new AssertionError("hidapi missed devices");
                 }
             }
         });
         interleave(1, bridge, bare);
-        System.out.println("== enumeration of " + devices + " emulated devices (" + ROUNDS + " interleaved rounds, ms)");
+        System.out.println("== enumeration of " + listed + " emulated devices (" + ROUNDS + " interleaved rounds, ms)");
         System.out.printf("_enumerateDevices                   %8.1f ms%n", bridge.median() / 1e6);
         System.out.printf("hid_enumerate + hid_free_enumeration %7.1f ms%n", bare.median() / 1e6);
         System.out.printf("ratio                               %s%n", ratio(bridge, bare));

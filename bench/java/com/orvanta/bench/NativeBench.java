@@ -16,6 +16,9 @@ final class NativeBench {
      */
     static native long[] arrivals(String path, int count);
 
+    /** @return when each of count hidraw uevents reached a bare udev monitor loop, in System.nanoTime's clock */
+    static native long[] uevents(int count);
+
     /** @return how many devices hid_enumerate listed */
     static native int bareEnumerate(int vendorId, int productId);
 }

@@ -4,6 +4,8 @@ import com.orvanta.hid.Hid;
 import com.orvanta.hid.HidDevice;
 import com.orvanta.hid.HidDeviceInfo;
 import com.orvanta.hid.HidException;
+import com.orvanta.hid.HidWatch;
+import com.orvanta.hid.HidWatchListener;
 import com.orvanta.hid.InputReportListener;
 import com.orvanta.testbed.EmulatedHid;
 import java.util.concurrent.CountDownLatch;
@@ -13,7 +15,8 @@ import java.util.concurrent.TimeUnit;
  * Shows the library at work. By default on emulated devices: lists them,
  * opens the echo device by vendor and product ID, writes a report and reads
  * its echo, sends and gets a feature report, lets a listener take input
- * reports until the device is unplugged, and shows a failure with its reason
+ * reports until the device is unplugged, watches a device come and go, and
+ * shows a failure with its reason
  * and native location. With --real [VID:PID] it lists the machine's own
  * devices, and opens the one given (without writing to it).
  */
@@ -70,7 +73,34 @@ public final class Demo {
                 echo.unplug();
                 removed.await(5, TimeUnit.SECONDS);
             }
+            watch(emulator);
             showFailure();
+        }
+    }
+
+    private static void watch(EmulatedHid emulator) throws Exception {
+        System.out.println("\nwatching devices come and go (udev events, no polling):");
+        CountDownLatch gone = new CountDownLatch(1);
+        HidWatch watch = Hid.watch(new HidWatchListener() {
+            @Override
+            public void attached(HidDeviceInfo device) {
+                System.out.println("  attached " + device);
+            }
+
+            @Override
+            public void detached(HidDeviceInfo device) {
+                System.out.println("  detached " + device);
+                gone.countDown();
+            }
+        }, false);
+        try {
+            EmulatedHid.Device hot = emulator.device(VID, 0x0003).manufacturer("Orvanta Labs").product("Hot-plugged")
+                    .serial("DEMO-3").add();
+            Thread.sleep(300);
+            hot.unplug();
+            gone.await(5, TimeUnit.SECONDS);
+        } finally {
+            watch.close();
         }
     }
 

@@ -7,14 +7,16 @@ import com.orvanta.jni.exceptions.HIDException;
 import java.io.File;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.locks.LockSupport;
 import java.util.concurrent.locks.ReentrantLock;
 
 /**
  * One open device's two native handles, on the same path: one that only
  * reads, and one for everything else. hidapi keeps state per open device (its
  * last error) that two threads must not touch at once; with a handle each, a
- * write never waits for a read. Each handle has its lock, and closing takes
- * both, so no call can reach a freed device. Reads wait in slices of at most
+ * write never waits for a read. Each handle has its lock (for reads, a flag),
+ * and closing waits for both, so no call can reach a freed device. Reads wait in slices of at most
  * {@link #SLICE_MILLIS}, so a close waits no longer than that for one.
  *
  * <p>This is also the action that closes a device dropped without close().
@@ -29,7 +31,9 @@ final class Channel implements Runnable {
     final String path;
     private final long reader;
     private final long control;
-    private final ReentrantLock readLock = new ReentrantLock();
+    // 1 while a read is in flight: lighter than a lock on the path that
+    // must cost next to nothing (no fence on the way out)
+    private final AtomicInteger reading = new AtomicInteger();
     private final ReentrantLock controlLock = new ReentrantLock();
     private volatile boolean closed;
     private volatile boolean gone;
@@ -78,8 +82,11 @@ final class Channel implements Runnable {
             return;
         }
         closed = true;
-        readLock.lock();
-        readLock.unlock();
+        // Whoever started a read before seeing closed is seen here: the flag
+        // and the count are each written, then the other read, both volatile.
+        while (reading.get() != 0) {
+            LockSupport.parkNanos(TimeUnit.MILLISECONDS.toNanos(1));
+        }
         controlLock.lock();
         controlLock.unlock();
         synchronized (Registry.LOCK) {
@@ -94,8 +101,8 @@ final class Channel implements Runnable {
      */
     int read(byte[] buffer, int offset, int length, int timeoutMillis) throws HidException {
         long start = timeoutMillis > 0 ? System.nanoTime() : 0;
-        if (!readLock.tryLock()) {
-            lockForRead(start, timeoutMillis);
+        if (!reading.compareAndSet(0, 1)) {
+            waitToRead(start, timeoutMillis);
         }
         try {
             int slice = timeoutMillis < 0 ? SLICE_MILLIS : Math.min(timeoutMillis, SLICE_MILLIS);
@@ -119,23 +126,19 @@ final class Channel implements Runnable {
                 }
             }
         } finally {
-            readLock.unlock();
+            reading.lazySet(0);
         }
     }
 
-    /** Another thread reads: wait for it, slice by slice, as long as the timeout allows. */
-    private void lockForRead(long start, int timeoutMillis) throws HidException {
-        try {
-            while (!readLock.tryLock(SLICE_MILLIS, TimeUnit.MILLISECONDS)) {
-                check();
-                if (timeoutMillis >= 0 && System.nanoTime() - start >= TimeUnit.MILLISECONDS.toNanos(timeoutMillis)) {
-                    throw new HidException(Reason.BUSY, path + ": another thread is reading, and the timeout passed");
-                }
+    /** Another thread reads: wait for it, as long as the timeout allows. */
+    private void waitToRead(long start, int timeoutMillis) throws HidException {
+        do {
+            check();
+            if (timeoutMillis >= 0 && System.nanoTime() - start >= TimeUnit.MILLISECONDS.toNanos(timeoutMillis)) {
+                throw new HidException(Reason.BUSY, path + ": another thread is reading, and the timeout passed");
             }
-        } catch (InterruptedException e) {
-            Thread.currentThread().interrupt();
-            throw interrupted();
-        }
+            LockSupport.parkNanos(TimeUnit.MILLISECONDS.toNanos(1));
+        } while (!reading.compareAndSet(0, 1));
     }
 
     void write(byte[] report) throws HidException {

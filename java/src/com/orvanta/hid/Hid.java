@@ -72,6 +72,35 @@ public final class Hid {
         return open(device.path(), device);
     }
 
+    /**
+     * Watches HID devices come and go: listener hears of each device attached
+     * or detached from now on, as it happens (from the system's device
+     * events, not by polling).
+     *
+     * <pre>{@code
+     * try (HidWatch watch = Hid.watch(listener, true)) {
+     *     ...
+     * }
+     * }</pre>
+     *
+     * @param present true: the devices already present are reported first, as
+     *     attaches; none is missed or doubled between that listing and the events
+     */
+    public static HidWatch watch(HidWatchListener listener, boolean present) throws HidException {
+        return watch(listener, present, 0, 0);
+    }
+
+    /** As {@link #watch(HidWatchListener, boolean)}, for devices with these IDs only (0: any). */
+    public static HidWatch watch(HidWatchListener listener, boolean present, int vendorId, int productId)
+            throws HidException {
+        if (listener == null) {
+            throw new HidException(Reason.BAD_ARGUMENT, "no listener to tell");
+        }
+        Registry.checkId("vendor", vendorId);
+        Registry.checkId("product", productId);
+        return new HidWatch(listener, present, vendorId, productId);
+    }
+
     private static HidDevice open(String path, HidDeviceInfo listed) throws HidException {
         synchronized (Registry.LOCK) {
             Channel channel = Channel.open(path);

@@ -5,7 +5,8 @@ import com.orvanta.jni.exceptions.HIDException;
 /**
  * The native methods beyond {@link HIDClassConnector}'s: reads with a time
  * limit into a caller's array, feature and input reports, the open device's
- * strings and record, and hidapi's own text for the last failure. They take
+ * strings and record, hidapi's own text for the last failure, and a watch of
+ * devices as they come and go. They take
  * the same handles and raise {@link HIDException} the same way; where hidapi
  * describes the failure, its text rides along in
  * {@link HIDException#getHidapiError()}.
@@ -68,4 +69,22 @@ public final class HIDNatives {
      *     with none open, of the last open or enumeration ("Success" if there was none)
      */
     public static native String _hid_error(long handle) throws HIDException;
+
+    /** @return a watch of hidraw devices as they come and go (a udev monitor), for the calls below */
+    public static native long _monitor_open() throws HIDException;
+
+    /**
+     * Waits for devices to come or go, and takes every event pending.
+     *
+     * @param timeoutMillis below 0: without limit
+     * @return three strings an event: "add" or "remove", the device node ("" if none), "vvvv:pppp"
+     *     ("" where unknown); empty when the time ran out; null once {@link #_monitor_wake} was called
+     */
+    public static native String[] _monitor_wait(long monitor, int timeoutMillis) throws HIDException;
+
+    /** Ends the current and every later {@link #_monitor_wait}; safe from any thread. */
+    public static native void _monitor_wake(long monitor);
+
+    /** Frees the watch; call it once no thread waits on it. */
+    public static native void _monitor_close(long monitor);
 }

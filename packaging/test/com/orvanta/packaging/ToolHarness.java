@@ -16,7 +16,7 @@ import java.util.concurrent.CyclicBarrier;
 /**
  * Child-JVM side of the packaging tests. Modes:
  * <ul>
- * <li>{@code tool [--push NAME:HEX] [--feature NAME:HEX] ARGS...}: plugs in the emulated
+ * <li>{@code tool [--push NAME:HEX] [--feature NAME:HEX] [--plug-later MS] ARGS...}: plugs in the emulated
  * devices echo, keypad and bare, queues input reports and sets feature reports on them,
  * replaces @echo@, @keypad@, @bare@ in ARGS by their paths, runs the tool in this JVM, then
  * prints what the echo device received and its feature reports, and exits with the tool's
@@ -64,6 +64,10 @@ public final class ToolHarness {
             EmulatedHid.Device bare = emulator.add(0x16C0, 0x05DF, null, null, null, false, false);
             List<String> toolArgs = new ArrayList<>();
             for (int i = 1; i < args.length; i++) {
+                if (args[i].equals("--plug-later")) {
+                    plugLater(emulator, Integer.parseInt(args[++i]));
+                    continue;
+                }
                 if (args[i].equals("--push") || args[i].equals("--feature")) {
                     boolean push = args[i].equals("--push");
                     String[] what = args[++i].split(":");
@@ -91,6 +95,22 @@ public final class ToolHarness {
             System.out.flush();
             return code;
         }
+    }
+
+    /** After millis, plugs in a device (1209:0abc "Hot"), and unplugs it millis later. */
+    private static void plugLater(EmulatedHid emulator, int millis) {
+        Thread t = new Thread(() -> {
+            try {
+                Thread.sleep(millis);
+                EmulatedHid.Device hot = emulator.device(0x1209, 0x0abc).manufacturer("Orvanta Labs").product("Hot").add();
+                Thread.sleep(millis);
+                hot.unplug();
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        });
+        t.setDaemon(true);
+        t.start();
     }
 
     private static String hex(byte[] bytes) {

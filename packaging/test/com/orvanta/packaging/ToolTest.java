@@ -172,15 +172,29 @@ class ToolTest {
     }
 
     @Test
+    void watchPrintsDevicesAsTheyComeAndGo() throws Exception {
+        ChildJvm watch = tool("--plug-later", "400", "watch", "--present", "--for", "2500");
+        assertEquals(0, watch.exit, watch.all());
+        List<String> lines = List.of(watch.out.split("\n"));
+        assertEquals(5, lines.size(), watch.all());
+        for (String present : lines.subList(0, 3)) {
+            assertTrue(present.startsWith("attached /dev/hidraw"), watch.all());
+        }
+        assertTrue(lines.get(3).matches("attached /dev/hidraw3 1209:0abc \"Orvanta Labs\" \"Hot\" .*"), watch.all());
+        assertEquals(lines.get(3).replace("attached", "detached"), lines.get(4), watch.all());
+        assertEquals(2, tool("watch", "--for", "soon").exit);
+    }
+
+    @Test
     void helpAndUsageErrors() throws Exception {
-        for (String command : new String[] {"list", "open", "write", "read", "feature"}) {
+        for (String command : new String[] {"list", "open", "write", "read", "feature", "watch"}) {
             ChildJvm help = tool(command, "--help");
             assertEquals(0, help.exit, help.all());
             assertTrue(help.out.startsWith("usage: java -jar portula.jar " + command), help.all());
         }
         ChildJvm overall = tool("--help");
         assertEquals(0, overall.exit, overall.all());
-        for (String command : new String[] {"list", "open", "write", "read", "feature"}) {
+        for (String command : new String[] {"list", "open", "write", "read", "feature", "watch"}) {
             assertTrue(overall.out.contains("\n  " + command + " "), overall.all());
         }
         assertEquals(2, tool().exit);

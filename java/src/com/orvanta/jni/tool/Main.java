@@ -3,6 +3,8 @@ package com.orvanta.jni.tool;
 import com.orvanta.hid.Hid;
 import com.orvanta.hid.HidDevice;
 import com.orvanta.hid.HidDeviceInfo;
+import com.orvanta.hid.HidWatch;
+import com.orvanta.hid.HidWatchListener;
 import com.orvanta.jni.exceptions.HIDException;
 import java.io.FileDescriptor;
 import java.io.FileOutputStream;
@@ -41,6 +43,7 @@ public final class Main {
             "  read [--timeout MS] PATH LENGTH  waits for one input report, prints LENGTH bytes in hex",
             "  feature get PATH ID LENGTH     asks for a feature report, prints it in hex, report ID first",
             "  feature send PATH ID HEX...    sends a feature report: ID, then the bytes",
+            "  watch [--present] [--vid HEX] [--pid HEX] [--for MS]  prints devices as they come and go",
             "",
             "COMMAND --help describes one command. Exit codes: 0 done, 1 failed, 2 usage error.");
 
@@ -78,6 +81,13 @@ public final class Main {
             "get asks the device at PATH for feature report ID (hex, 00 to ff) and prints it in hex,",
             "report ID first, at most LENGTH bytes (1 to 16384, the ID included). send sends feature",
             "report ID with the bytes given.");
+
+    private static final String WATCH = String.join("\n",
+            "usage: java -jar portula.jar watch [--present] [--vid HEX] [--pid HEX] [--for MS]",
+            "",
+            "Prints a line as each HID device comes (attached ...) and goes (detached ...), until",
+            "interrupted, or for MS milliseconds. --present prints the devices already there first.",
+            "--vid and --pid keep only the devices with those IDs.");
 
     private final PrintStream out;
     private final PrintStream err;
@@ -177,6 +187,8 @@ public final class Main {
                     return write(rest);
                 case "feature":
                     return feature(rest);
+                case "watch":
+                    return watch(rest);
                 default:
                     return read(rest);
             }
@@ -212,6 +224,8 @@ public final class Main {
                 return READ;
             case "feature":
                 return FEATURE;
+            case "watch":
+                return WATCH;
             default:
                 return null;
         }
@@ -349,6 +363,59 @@ public final class Main {
                 device.sendFeatureReport(id, payload);
                 out.printf("sent feature report %02x, %d bytes, to %s%n", id, payload.length + 1, args.get(1));
             }
+        }
+        return 0;
+    }
+
+    private int watch(List<String> args) throws UsageException, HIDException {
+        boolean present = false;
+        int vid = 0;
+        int pid = 0;
+        int millis = -1;
+        for (int i = 0; i < args.size(); i++) {
+            String option = args.get(i);
+            if (option.equals("--present")) {
+                present = true;
+                continue;
+            }
+            if (i + 1 == args.size()) {
+                throw new UsageException("unexpected argument '" + option + "'", WATCH);
+            }
+            String value = args.get(++i);
+            if (option.equals("--vid")) {
+                vid = parseId(value, WATCH);
+            } else if (option.equals("--pid")) {
+                pid = parseId(value, WATCH);
+            } else if (option.equals("--for") && (millis = parseDecimal(value, 0, Integer.MAX_VALUE)) >= 0) {
+                continue;
+            } else {
+                throw new UsageException("unexpected argument '" + option + " " + value + "'", WATCH);
+            }
+        }
+        HidWatchListener printer = new HidWatchListener() {
+            @Override
+            public void attached(HidDeviceInfo device) {
+                out.println("attached " + device);
+                out.flush();
+            }
+
+            @Override
+            public void detached(HidDeviceInfo device) {
+                out.println("detached " + device);
+                out.flush();
+            }
+        };
+        HidWatch watch = Hid.watch(printer, present, vid, pid);
+        try {
+            if (millis >= 0) {
+                Thread.sleep(millis);
+            } else {
+                Thread.currentThread().join();   // until the VM is interrupted
+            }
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        } finally {
+            watch.close();
         }
         return 0;
     }
