@@ -201,7 +201,6 @@ struct Session {
     testbed::Device &device;
     bool open = false;
     std::deque<Bytes> queued;  // input reports the device holds for the host
-    bool numbered = false;
 };
 
 void check_read(Session &s, Reader &in, bool blocking) {
@@ -450,8 +449,7 @@ void run_input(const std::uint8_t *data, std::size_t size) {
         host.free_enumerations(mine);
 
         if (when == 1) device->unplug();
-        Session s{host, *device};
-        s.numbered = config.numbered_reports;
+        Session s{host, *device, false, {}};
         const hid_device *opened = by_ids ? host.open_device(config.vendor_id, config.product_id)
                                           : host.open_device(device->path().c_str());
         s.open = opened != nullptr;

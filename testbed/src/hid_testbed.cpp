@@ -678,7 +678,10 @@ void Device::unplug() {
     disconnect_locked(*impl_->core);
   }
   impl_->detach();
-  impl_->remove_sysfs();  // and the node
+  impl_->remove_sysfs();  // and the node, when udev knew it
+  // A node left without its socket would make the preload exit the process
+  // at the next open() of the path.
+  g_unlink((impl_->root + impl_->core->path).c_str());
 }
 
 void Device::replug() {
@@ -818,7 +821,6 @@ void Testbed::remove(Device& device) {
   if (found == impl_->devices.end()) throw std::invalid_argument("testbed: not a device of this testbed");
   device.unplug();
   const int index = device.impl_->index;
-  g_unlink((impl_->root + device.path()).c_str());
   impl_->devices.erase(found);
   impl_->free_indices.insert(index);
 }
