@@ -404,7 +404,7 @@ void run_input(const std::uint8_t *data, std::size_t size) {
     if (faults & 2) config.attributes["interface/bInterfaceNumber"] = in.chunk(64);
     if (faults & 4) config.attributes["hid/report_descriptor"] = std::nullopt;
     if (faults & 8) config.attributes["hid/report_descriptor"] = in.chunk(8192);
-    if (faults & 0x10) config.hid_uevent["HID_ID"] = in.chunk(64);
+    if (faults & 0x10) config.hid_uevent["HID_ID"] = in.chunk(4096);
     if (faults & 0x20) config.hid_uevent["HID_UNIQ"] = std::nullopt;
     if (faults & 0x40) config.hid_uevent["HID_NAME"] = std::nullopt;
     const bool by_ids = (faults & 0x80) != 0;
@@ -447,6 +447,13 @@ void run_input(const std::uint8_t *data, std::size_t size) {
         const hid_device_info *unused = nullptr;
         check_records(mine, *device, want, descriptor_size, &unused);
         host.free_enumerations(mine);
+        if (want.well_formed) {  // another vendor's filter passes it over
+            hid_device_info *others = host.enumerate_devices(config.vendor_id ^ 0x8000, 0);
+            for (const hid_device_info *r = others; r != nullptr; r = r->next) {
+                expect(r->path == nullptr || device->path() != r->path, "a filter let another vendor's device through");
+            }
+            host.free_enumerations(others);
+        }
 
         if (when == 1) device->unplug();
         Session s{host, *device, false, {}};

@@ -183,6 +183,11 @@ seeds = {
     "sysfs-other-descriptor": seed(NAMES | RAW, 0x08, 0x1209, 0x0022, vendor, extra=chunk(many_collections + b"\x09\x01" * 2000)),
     "uevent-bluetooth": seed(NAMES | RAW, 0x10, 0x1209, 0x0023, mouse, extra=chunk(b"0005:00001209:00000023")),
     "uevent-garbage-id": seed(NAMES | RAW, 0x10, 0x1209, 0x0024, mouse, extra=chunk(b"zz:zz")),
+    "uevent-i2c": seed(NAMES | RAW, 0x10, 0x1209, 0x0027, mouse, extra=chunk(b"0018:00001209:00000027")),
+    "uevent-spi": seed(NAMES | RAW, 0x10, 0x1209, 0x0028, mouse, extra=chunk(b"001C:00001209:00000028")),
+    "uevent-unknown-bus": seed(NAMES | RAW, 0x10, 0x1209, 0x0029, mouse, extra=chunk(b"0099:00001209:00000029")),
+    "uevent-past-1024-bytes": seed(NAMES | RAW, 0x10, 0x1209, 0x002A, mouse,
+                                   extra=chunk(b"0003:00001209:0000002A\nHID_NAME=" + b"N" * 1500)),
     "uevent-no-uniq-no-name": seed(NAMES | RAW, 0x20 | 0x40, 0x1209, 0x0025, mouse),
     "no-node": seed(NAMES | RAW | NO_NODE, 0x80, 0x1209, 0x0026, vendor, b"a", b"b", b"c", ops=io),
     # devices that vanish, queues that overflow, reports of every size
