@@ -32,8 +32,8 @@ bool refused_by_hidraw(const char *path) {
     return refused;
 }
 
-// hidapi keeps no text for what open_device turned away itself.
-thread_local const wchar_t *t_refused = nullptr;
+// The text of a failure CHIDDevice decided itself: hidapi keeps none for it.
+thread_local const wchar_t *t_error = nullptr;
 
 // hidapi 0.13 strdup()s every HID_NAME and HID_UNIQ line of a hid device's
 // uevent and loses all but the last. The kernel writes the device's own
@@ -112,7 +112,7 @@ CHIDDevice::~CHIDDevice() {
 hid_device *CHIDDevice::open_device(int vendor_id, int product_id) {
     close_device();
     Utf8Decoding utf8;
-    t_refused = nullptr;
+    t_error = nullptr;
     // Not hid_open: it opens its pick with a bare hid_open_path, whose
     // failed HIDIOCGRDESCSIZE frees the device twice (see refused_by_hidraw),
     // and a device that dies between open() and that ioctl fails it. The pick
@@ -128,7 +128,7 @@ hid_device *CHIDDevice::open_device(int vendor_id, int product_id) {
     }
     hid_free_enumeration(list);
     if (path.empty()) {
-        t_refused = L"Device with requested VID/PID not found";
+        t_error = L"Device with requested VID/PID not found";
         return nullptr;
     }
     return open_device(path.c_str());
@@ -137,8 +137,8 @@ hid_device *CHIDDevice::open_device(int vendor_id, int product_id) {
 hid_device *CHIDDevice::open_device(const char *path) {
     close_device();
     Utf8Decoding utf8;
-    t_refused = refused_by_hidraw(path) ? L"not a hidraw device" : nullptr;
-    device = t_refused != nullptr ? nullptr : hid_open_path(path);
+    t_error = refused_by_hidraw(path) ? L"not a hidraw device" : nullptr;
+    device = t_error != nullptr ? nullptr : hid_open_path(path);
     return device;
 }
 
@@ -167,8 +167,30 @@ int CHIDDevice::getRefCount() { return ref_counter; }
 
 hid_device_info *CHIDDevice::enumerate_devices(int vendor_id, int product_id) {
     Utf8Decoding utf8;
-    t_refused = nullptr;
-    return hid_enumerate(low16(vendor_id), low16(product_id));
+    t_error = nullptr;
+    // Filtered, hidapi first reads each device's uevent into 1024 bytes and
+    // writes its terminator one past them when the uevent fills them. The
+    // filter is applied here instead, to the records hidapi made of every
+    // device: the same IDs, read by the unfiltered parser, which is bounded.
+    hid_device_info *list = hid_enumerate(0, 0);
+    const unsigned short vid = low16(vendor_id), pid = low16(product_id);
+    if (vid == 0 && pid == 0) {
+        return list;
+    }
+    hid_device_info **link = &list;
+    while (hid_device_info *d = *link) {
+        if ((vid == 0 || d->vendor_id == vid) && (pid == 0 || d->product_id == pid)) {
+            link = &d->next;
+        } else {
+            *link = d->next;
+            d->next = nullptr;
+            hid_free_enumeration(d);
+        }
+    }
+    if (list == nullptr) {
+        t_error = L"No HID devices with requested VID/PID found in the system.";
+    }
+    return list;
 }
 
 void CHIDDevice::free_enumerations(hid_device_info *list) {
@@ -223,7 +245,7 @@ const wchar_t *CHIDDevice::error() {
     if (device != nullptr) {
         return hid_error(device);
     }
-    return t_refused != nullptr ? t_refused : hid_error(nullptr);
+    return t_error != nullptr ? t_error : hid_error(nullptr);
 }
 
 extern "C" {
