@@ -1,12 +1,15 @@
 #include "CHIDDevice.h"
 
 #include <fcntl.h>
+#include <libudev.h>
 #include <linux/hidraw.h>
 #include <locale.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <initializer_list>
+#include <string>
 
 int32_t CHIDDevice::ref_counter = 0;
 
@@ -29,8 +32,35 @@ bool refused_by_hidraw(const char *path) {
     return refused;
 }
 
-// hidapi keeps no text for a path that open_device turned away itself.
-thread_local bool t_refused = false;
+// The text of a failure CHIDDevice decided itself: hidapi keeps none for it.
+thread_local const wchar_t *t_error = nullptr;
+
+// hidapi 0.13 strdup()s every HID_NAME and HID_UNIQ line of a hid device's
+// uevent and loses all but the last. The kernel writes the device's own
+// strings there unfiltered, so a name with newlines ("x\nHID_UNIQ=y") adds
+// lines: each enumeration leaked them. hidapi reads the uevent through
+// udev_device_get_sysattr_value, wrapped at link time (device/CMakeLists.txt)
+// so that it sees only the last line of each: what it kept anyway.
+std::string without_repeated_names(const char *uevent) {
+    std::string out;
+    const char *last_name = nullptr;
+    const char *last_uniq = nullptr;
+    for (const char *line = uevent; *line != 0;) {
+        if (std::strncmp(line, "HID_NAME=", 9) == 0) last_name = line;
+        if (std::strncmp(line, "HID_UNIQ=", 9) == 0) last_uniq = line;
+        const char *end = std::strchr(line, '\n');
+        line = end != nullptr ? end + 1 : line + std::strlen(line);
+    }
+    for (const char *line = uevent; *line != 0;) {
+        const char *end = std::strchr(line, '\n');
+        const char *next = end != nullptr ? end + 1 : line + std::strlen(line);
+        const bool repeated = (std::strncmp(line, "HID_NAME=", 9) == 0 && line != last_name) ||
+                              (std::strncmp(line, "HID_UNIQ=", 9) == 0 && line != last_uniq);
+        if (!repeated) out.append(line, next);
+        line = next;
+    }
+    return out;
+}
 
 // hidapi decodes sysfs strings (and its error texts) with mbstowcs in the
 // calling thread's locale: under a C locale, as in a service or a container,
@@ -82,16 +112,33 @@ CHIDDevice::~CHIDDevice() {
 hid_device *CHIDDevice::open_device(int vendor_id, int product_id) {
     close_device();
     Utf8Decoding utf8;
-    t_refused = false;
-    device = hid_open(low16(vendor_id), low16(product_id), nullptr);
-    return device;
+    t_error = nullptr;
+    // Not hid_open: it opens its pick with a bare hid_open_path, whose
+    // failed HIDIOCGRDESCSIZE frees the device twice (see refused_by_hidraw),
+    // and a device that dies between open() and that ioctl fails it. The pick
+    // goes through the probe here. It is hid_open's own: the first record with
+    // both IDs, except that records without a node are passed over, where
+    // hid_open would give up.
+    hid_device_info *list = enumerate_devices(vendor_id, product_id);
+    std::string path;
+    for (const hid_device_info *d = list; d != nullptr && path.empty(); d = d->next) {
+        if (d->vendor_id == low16(vendor_id) && d->product_id == low16(product_id) && d->path != nullptr) {
+            path = d->path;
+        }
+    }
+    hid_free_enumeration(list);
+    if (path.empty()) {
+        t_error = L"Device with requested VID/PID not found";
+        return nullptr;
+    }
+    return open_device(path.c_str());
 }
 
 hid_device *CHIDDevice::open_device(const char *path) {
     close_device();
     Utf8Decoding utf8;
-    t_refused = refused_by_hidraw(path);
-    device = t_refused ? nullptr : hid_open_path(path);
+    t_error = refused_by_hidraw(path) ? L"not a hidraw device" : nullptr;
+    device = t_error != nullptr ? nullptr : hid_open_path(path);
     return device;
 }
 
@@ -120,8 +167,30 @@ int CHIDDevice::getRefCount() { return ref_counter; }
 
 hid_device_info *CHIDDevice::enumerate_devices(int vendor_id, int product_id) {
     Utf8Decoding utf8;
-    t_refused = false;
-    return hid_enumerate(low16(vendor_id), low16(product_id));
+    t_error = nullptr;
+    // Filtered, hidapi first reads each device's uevent into 1024 bytes and
+    // writes its terminator one past them when the uevent fills them. The
+    // filter is applied here instead, to the records hidapi made of every
+    // device: the same IDs, read by the unfiltered parser, which is bounded.
+    hid_device_info *list = hid_enumerate(0, 0);
+    const unsigned short vid = low16(vendor_id), pid = low16(product_id);
+    if (vid == 0 && pid == 0) {
+        return list;
+    }
+    hid_device_info **link = &list;
+    while (hid_device_info *d = *link) {
+        if ((vid == 0 || d->vendor_id == vid) && (pid == 0 || d->product_id == pid)) {
+            link = &d->next;
+        } else {
+            *link = d->next;
+            d->next = nullptr;
+            hid_free_enumeration(d);
+        }
+    }
+    if (list == nullptr) {
+        t_error = L"No HID devices with requested VID/PID found in the system.";
+    }
+    return list;
 }
 
 void CHIDDevice::free_enumerations(hid_device_info *list) {
@@ -176,5 +245,30 @@ const wchar_t *CHIDDevice::error() {
     if (device != nullptr) {
         return hid_error(device);
     }
-    return t_refused ? L"not a hidraw device" : hid_error(nullptr);
+    return t_error != nullptr ? t_error : hid_error(nullptr);
+}
+
+extern "C" {
+const char *__real_udev_device_get_sysattr_value(struct udev_device *device, const char *name);
+
+// Every sysfs attribute hidapi reads comes through here (see
+// without_repeated_names). A uevent that is gone (the device left between
+// udev's look-up and this read) becomes "": hidapi would strlen() the null.
+__attribute__((visibility("hidden"))) const char *
+__wrap_udev_device_get_sysattr_value(struct udev_device *device, const char *name) {
+    const char *value = __real_udev_device_get_sysattr_value(device, name);
+    if (name == nullptr || std::strcmp(name, "uevent") != 0) {
+        return value;
+    }
+    if (value == nullptr) {
+        return "";
+    }
+    try {
+        thread_local std::string kept;  // hidapi copies it before the next call
+        kept = without_repeated_names(value);
+        return kept.c_str();
+    } catch (...) {  // no memory: hidapi leaks, as it would without the wrap
+        return value;
+    }
+}
 }

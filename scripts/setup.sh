@@ -18,6 +18,9 @@ HOST_PKGS=(
   maven maven-debian-helper libmaven-install-plugin-java libmaven-compiler-plugin-java
   libmaven-resources-plugin-java libmaven-jar-plugin-java
 )
+# The fuzz step: clang's libFuzzer and llvm-cov; dpkg-dev unpacks hidapi's
+# source package, which scripts/fuzz.sh builds with the fuzzer's instrumentation.
+FUZZ_PKGS=(clang-14 libclang-rt-14-dev llvm-14 dpkg-dev)
 # The 32-bit build and its test JVM, run under qemu where the kernel cannot run i386 code.
 I386_PKGS=(
   g++-multilib
@@ -41,7 +44,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   NEED_UPDATE=1
 fi
 
-todo=$(missing "${HOST_PKGS[@]}" "${I386_PKGS[@]}")
+todo=$(missing "${HOST_PKGS[@]}" "${FUZZ_PKGS[@]}" "${I386_PKGS[@]}")
 if [ -n "$todo" ]; then
   if [ -n "${NEED_UPDATE:-}" ] || [ ! -f /var/lib/apt/lists/lock ] || \
      ! ls /var/lib/apt/lists/*i386_Packages* >/dev/null 2>&1; then

@@ -5,7 +5,8 @@
 #   linux32           C++ tests and JUnit suite in the i386 JVM (under qemu-i386 -Xint
 #                     where the kernel cannot run i386 code)
 #   linux32-qemu      the 32-bit tests again, always under qemu-i386 -Xint
-#   dist (last)       the jar with both libraries, once linux64 and linux32 are built
+#   dist              the jar with both libraries, once linux64 and linux32 are built
+#   fuzz (last)       2 minutes of the hostile-device fuzzer (ASan/UBSan) and its coverage
 # PORTULA_PRESETS="linux64 linux32" picks a subset.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -54,6 +55,30 @@ if [[ " $presets " == *" linux64 "* && " $presets " == *" linux32 "* ]]; then
       *) rows+=("$line") ;;
     esac
   done < <(scripts/count-cases.sh dist build/logs/dist-LastTest.log)
+fi
+
+# The hostile-device fuzzer, on the 64-bit host build only (never under
+# qemu): PORTULA_FUZZ_SECONDS (120; 0 skips) of ASan/UBSan fuzzing from
+# fuzz/corpus, then the line coverage of what its corpus reaches.
+fuzz_seconds=${PORTULA_FUZZ_SECONDS:-120}
+if [ "$fuzz_seconds" -gt 0 ]; then
+  started=$SECONDS
+  echo "=== fuzz: $fuzz_seconds s of hostile devices (ASan, UBSan), then coverage"
+  if scripts/fuzz.sh run "$fuzz_seconds" >build/logs/fuzz.log 2>&1; then
+    result=ok; passed=$((passed + 1))
+  else
+    result=FAILED; failed=$((failed + 1)); tail -60 build/logs/fuzz.log
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' build/logs/fuzz.log)
+  rows+=("$(printf '%-18s %-26s %-7s %s' fuzz fuzz_device "$result" "${runs:-?} runs; $(sed -n 's/^fuzz-counters: //p' build/logs/fuzz.log | tail -1)")")
+  if scripts/fuzz.sh coverage build/fuzz/corpus fuzz/regressions >build/logs/fuzz-coverage.log 2>&1; then
+    while read -r file cover; do
+      rows+=("$(printf '%-18s %-26s %-7s %s' fuzz "${file##*/}" "" "line coverage $cover")")
+    done < <(awk '$1 ~ /(hid\.c|CHIDDevice\.cpp|utf16\.h)$/ { print $1, $10 }' build/fuzz-coverage/report.txt)
+  else
+    failed=$((failed + 1)); rows+=("$(printf '%-18s %-26s %s' fuzz coverage "FAILED (build/logs/fuzz-coverage.log)")")
+  fi
+  rows+=("$(printf '%-18s %-26s %s' fuzz "(time)" "$(( (SECONDS - started) / 60 )) min $(( (SECONDS - started) % 60 )) s, build, fuzzing and coverage")")
 fi
 
 echo

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,17 +27,35 @@ struct DeviceConfig {
   std::uint16_t release = 0x0100;  // bcdDevice
   int interface_number = 0;
   // Unset: the sysfs attribute is absent and hidapi reports a null string.
-  std::optional<std::string> manufacturer, product, serial;  // UTF-8
+  // The bytes as the kernel shows them: any bytes, UTF-8 or not; a NUL ends
+  // them, as it does in sysfs.
+  std::optional<std::string> manufacturer, product, serial;
   // Empty: a vendor-page descriptor, 64-byte input, output and feature
   // reports without IDs, or with numbered_reports: ID 1 (8-byte input and
   // output), ID 2 (32-byte input and output), ID 3 (16-byte feature).
+  // With raw_descriptor these bytes are the descriptor, even when empty.
   std::vector<std::uint8_t> report_descriptor;
+  bool raw_descriptor = false;
   bool echo = false;  // every output report comes back as an input report
   bool numbered_reports = false;
   // false: udev knows no node for the device, and hidapi lists it without a path
   bool device_node = true;
   // of the /dev node; with Testbed::share, 0600 keeps other users out
   unsigned node_mode = 0666;
+
+  // Devices that break the rules. Replaces a sysfs attribute with exactly
+  // these bytes (no newline added), or removes it (nullopt). Keys name the
+  // level and the attribute: "usb/bcdDevice", "interface/bInterfaceNumber",
+  // "hid/report_descriptor" (which then differs from what the node's
+  // HIDIOCGRDESC returns), "hidraw/dev".
+  std::map<std::string, std::optional<std::string>> attributes;
+  // The same for the hid level's uevent properties: HID_ID, HID_NAME,
+  // HID_UNIQ (a value with newlines adds lines, as a name does in the kernel).
+  std::map<std::string, std::optional<std::string>> hid_uevent;
+  // The device dies once a host opens it: the open succeeds, then every
+  // ioctl fails with ENODEV and reads with EIO, while the node and the sysfs
+  // entries stay, as when it is pulled between open() and the first ioctl.
+  bool vanish_on_open = false;
 };
 
 class Testbed;
@@ -95,8 +114,17 @@ class Testbed {
   Testbed& operator=(const Testbed&) = delete;
   ~Testbed();
 
-  // The reference stays valid until the Testbed is destroyed.
+  // The reference stays valid until the device is removed or the Testbed is
+  // destroyed.
   Device& add(const DeviceConfig& config);
+  // Unplugs the device and frees everything it holds; its path may be given
+  // to a later device. Close hidapi's handles on it first.
+  void remove(Device& device);
+  // umockdev's preload leaks a socket at every failed open() of a /dev path
+  // (a device that is gone): this closes such sockets (unix stream sockets
+  // never bound, connected nor listening) and returns how many. Call it
+  // while no other thread of the process is opening a socket.
+  static int close_orphaned_sockets();
   std::size_t device_count() const;
   const std::string& root_dir() const;
   // Lets processes of other users run under this testbed (UMOCKDEV_DIR set

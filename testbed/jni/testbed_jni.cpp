@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -169,6 +170,35 @@ std::uint16_t to_u16(jint value, const char* what) {
 
 testbed::Device& device(jlong handle) { return from_handle<testbed::Device>(handle); }
 
+// Java's byte[] as the bytes of a C++ string; null stays unset.
+std::optional<std::string> to_raw(JNIEnv* env, jbyteArray array) {
+  if (!array) return std::nullopt;
+  const std::vector<std::uint8_t> bytes = to_bytes(env, array);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+jbyteArray element(JNIEnv* env, jobjectArray array, jsize index) {
+  auto* item = static_cast<jbyteArray>(env->GetObjectArrayElement(array, index));
+  check(env);
+  return item;
+}
+
+// Parallel arrays of keys and values (null: removed) into a map.
+std::map<std::string, std::optional<std::string>> to_map(JNIEnv* env, jobjectArray keys,
+                                                         jobjectArray values) {
+  std::map<std::string, std::optional<std::string>> out;
+  const jsize count = env->GetArrayLength(keys);
+  for (jsize i = 0; i < count; ++i) {
+    auto* key = static_cast<jstring>(env->GetObjectArrayElement(keys, i));
+    check(env);
+    jbyteArray value = element(env, values, i);
+    out[to_utf8(env, key).value_or("")] = to_raw(env, value);
+    env->DeleteLocalRef(key);
+    if (value) env->DeleteLocalRef(value);
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" {
@@ -189,7 +219,9 @@ JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeDestroy(JNIEnv
 JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAddDevice(
     JNIEnv* env, jclass, jlong handle, jint vendor_id, jint product_id, jint release,
     jint interface_number, jstring manufacturer, jstring product, jstring serial,
-    jbyteArray report_descriptor, jint flags, jint node_mode) {
+    jbyteArray report_descriptor, jint flags, jint node_mode, jobjectArray raw_names,
+    jobjectArray attribute_keys, jobjectArray attribute_values, jobjectArray uevent_keys,
+    jobjectArray uevent_values) {
   return guarded(env, jlong{0}, [&] {
     testbed::DeviceConfig config;
     config.vendor_id = to_u16(vendor_id, "vendorId");
@@ -199,14 +231,33 @@ JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAddDevice(
     config.manufacturer = to_utf8(env, manufacturer);
     config.product = to_utf8(env, product);
     config.serial = to_utf8(env, serial);
+    for (jsize i = 0; i < 3; ++i) {  // bytes given instead of a String
+      jbyteArray raw = element(env, raw_names, i);
+      if (!raw) continue;
+      (i == 0 ? config.manufacturer : i == 1 ? config.product : config.serial) = to_raw(env, raw);
+      env->DeleteLocalRef(raw);
+    }
     config.report_descriptor = to_bytes(env, report_descriptor);
+    config.attributes = to_map(env, attribute_keys, attribute_values);
+    config.hid_uevent = to_map(env, uevent_keys, uevent_values);
     // the bits of EmulatedHid.DeviceBuilder's FLAG_ constants
     config.echo = (flags & 1) != 0;
     config.numbered_reports = (flags & 2) != 0;
     config.device_node = (flags & 4) == 0;
+    config.raw_descriptor = (flags & 8) != 0;
+    config.vanish_on_open = (flags & 16) != 0;
     config.node_mode = static_cast<unsigned>(node_mode) & 07777u;
     return to_handle(&from_handle<testbed::Testbed>(handle).add(config));
   });
+}
+
+JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeRemove(JNIEnv* env, jclass,
+                                                                        jlong testbed, jlong handle) {
+  guarded_void(env, [&] { from_handle<testbed::Testbed>(testbed).remove(device(handle)); });
+}
+
+JNIEXPORT jint JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeCloseOrphanedSockets(JNIEnv* env, jclass) {
+  return guarded(env, jint{0}, [] { return jint{testbed::Testbed::close_orphaned_sockets()}; });
 }
 
 JNIEXPORT jstring JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePath(JNIEnv* env, jclass,

@@ -6,6 +6,7 @@
 #include "glib_handles.h"
 #include "report_descriptors.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gio/gio.h>
@@ -13,6 +14,7 @@
 #include <linux/hidraw.h>
 #include <linux/input.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <umockdev.h>
@@ -31,6 +33,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -48,6 +51,7 @@ constexpr int kHidrawMajor = 245;
 constexpr std::size_t kInputQueueLimit = 64;    // the kernel's hidraw buffer
 constexpr std::size_t kMaxReportSize = 16384;   // HID_MAX_BUFFER_SIZE
 constexpr std::size_t kMaxHidNameSize = 127;    // the kernel's hid->name
+constexpr std::size_t kMaxHidUniqSize = 63;     // and hid->uniq
 constexpr std::size_t kOutputQueueLimit = 100000;
 
 std::atomic<bool> g_testbed_alive{false};
@@ -61,6 +65,9 @@ std::string hex(unsigned value, int width, bool upper = false) {
   std::snprintf(text, sizeof text, upper ? "%0*X" : "%0*x", width, value);
   return text;
 }
+
+// sysfs shows a string up to its first NUL.
+std::string up_to_nul(const std::string& text) { return text.substr(0, text.find('\0')); }
 
 // Cuts at most max_bytes without splitting a UTF-8 sequence.
 std::string utf8_prefix(const std::string& text, std::size_t max_bytes) {
@@ -85,14 +92,14 @@ GQuark core_quark() {
 struct Core {
   Core(const DeviceConfig& cfg, int index)
       : config(cfg),
-        descriptor(!cfg.report_descriptor.empty() ? cfg.report_descriptor
-                   : cfg.numbered_reports         ? detail::numbered_descriptor()
-                                                  : detail::unnumbered_descriptor()),
+        descriptor(cfg.raw_descriptor || !cfg.report_descriptor.empty() ? cfg.report_descriptor
+                   : cfg.numbered_reports ? detail::numbered_descriptor()
+                                          : detail::unnumbered_descriptor()),
         path("/dev/hidraw" + std::to_string(index)),
-        hid_name(utf8_prefix(
-            cfg.manufacturer.value_or("") +
-                (cfg.manufacturer && cfg.product ? " " : "") + cfg.product.value_or(""),
-            kMaxHidNameSize)),
+        hid_name(utf8_prefix(up_to_nul(cfg.manufacturer.value_or("")) +
+                                 (cfg.manufacturer && cfg.product ? " " : "") +
+                                 up_to_nul(cfg.product.value_or("")),
+                             kMaxHidNameSize)),
         hid_phys("usb-0000:00:14.0-" + std::to_string(index + 1) + "/input" +
                  std::to_string(cfg.interface_number)) {}
 
@@ -111,6 +118,8 @@ struct Core {
   std::map<std::uint8_t, Report> requested_inputs;
   UniqueFd fifo;              // one doorbell byte per queued input report
   unsigned generation = 1;    // bumped by replug; older clients stay dead
+  std::condition_variable connected;
+  unsigned long connections = 0;
   bool plugged = true;
   unsigned long writes = 0;
   unsigned long reads = 0;
@@ -259,8 +268,12 @@ long answer_ioctl(Core& core, unsigned long request, UMockdevIoctlData* arg) {
 void on_client_connected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
   Core& core = *static_cast<Core*>(data);
   std::lock_guard<std::mutex> lock(core.mutex);
+  // generation 0 is never current: a vanishing device's clients are dead at once
+  const bool alive = core.plugged && !core.config.vanish_on_open;
   g_object_set_qdata(G_OBJECT(client), generation_quark(),
-                     GUINT_TO_POINTER(core.plugged ? core.generation : 0u));
+                     GUINT_TO_POINTER(alive ? core.generation : 0u));
+  ++core.connections;
+  core.connected.notify_all();
 }
 
 gboolean on_read(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
@@ -351,6 +364,38 @@ std::string add_sysfs_device(UMockdevTestbed* bed, const char* subsystem, const 
   return detail::take_string(path);
 }
 
+// A level's attributes as DeviceConfig::attributes leaves them: removed ones
+// dropped, replaced ones dropped too and returned, to be written as bytes.
+Pairs apply_overrides(const DeviceConfig& cfg, const std::string& level, Pairs& attributes) {
+  Pairs replaced;
+  for (const auto& [key, value] : cfg.attributes) {
+    if (key.rfind(level + "/", 0) != 0) continue;
+    const std::string name = key.substr(level.size() + 1);
+    attributes.erase(std::remove_if(attributes.begin(), attributes.end(),
+                                    [&name](const auto& pair) { return pair.first == name; }),
+                     attributes.end());
+    if (value) replaced.emplace_back(name, *value);
+  }
+  return replaced;
+}
+
+void write_attributes(UMockdevTestbed* bed, const std::string& device, const Pairs& attributes) {
+  for (const auto& [name, value] : attributes)
+    umockdev_testbed_set_attribute_binary(
+        bed, device.c_str(), name.c_str(),
+        reinterpret_cast<guint8*>(const_cast<char*>(value.data())), static_cast<gint>(value.size()));
+}
+
+Pairs apply_uevent_overrides(const DeviceConfig& cfg, Pairs properties) {
+  for (const auto& [key, value] : cfg.hid_uevent) {
+    properties.erase(std::remove_if(properties.begin(), properties.end(),
+                                    [&key = key](const auto& pair) { return pair.first == key; }),
+                     properties.end());
+    if (value) properties.emplace_back(key, *value);
+  }
+  return properties;
+}
+
 // GIO ignores SIGPIPE process-wide when its socket class first loads. A host
 // with its own handler (the JVM, which checks it) gets that handler back; a
 // host with the default keeps GIO's choice. Under the JVM's libjsig, which
@@ -422,6 +467,28 @@ struct Device::Impl {
     // the socket's: the preload must reach it whatever the node lets them do
     ::chmod(socket_path().c_str(), 0666);
     attached = true;
+    wait_until_listening();
+  }
+
+  // umockdev's worker starts the listener later and looks up its cancel
+  // switch by path only then: one detached before it started never stops,
+  // and keeps the handler, the Core and its FIFO open for good. A connection
+  // of our own is accepted once the listener runs.
+  void wait_until_listening() {
+    UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path().c_str());
+    std::unique_lock<std::mutex> lock(core->mutex);
+    const unsigned long before = core->connections;
+    lock.unlock();
+    if (probe.get() < 0 ||
+        ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+      fail("cannot reach the ioctl handler of " + core->path + ": " + std::strerror(errno));
+    lock.lock();
+    if (!core->connected.wait_for(lock, std::chrono::seconds(30),
+                                  [&] { return core->connections != before; }))
+      fail("the ioctl handler of " + core->path + " does not start");
   }
 
   // The preload connects to the node's socket even when open() fails, keeps
@@ -443,6 +510,7 @@ struct Device::Impl {
     const std::string dev_dir = root + "/dev";
     if (g_mkdir_with_parents(dev_dir.c_str(), 0755) != 0)
       fail("cannot create " + dev_dir + ": " + std::strerror(errno));
+    g_unlink(node.c_str());  // a removed device's, whose path this one reuses
     if (::mkfifo(node.c_str(), 0666) != 0 || ::chmod(node.c_str(), core->config.node_mode) != 0)
       fail("cannot create " + node + ": " + std::strerror(errno));
     UniqueFd fifo(::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
@@ -468,50 +536,74 @@ struct Device::Impl {
         {"bConfigurationValue", "1\n"},
         {"speed", "12\n"},
     };
-    if (cfg.manufacturer) usb_attributes.emplace_back("manufacturer", *cfg.manufacturer + "\n");
-    if (cfg.product) usb_attributes.emplace_back("product", *cfg.product + "\n");
-    if (cfg.serial) usb_attributes.emplace_back("serial", *cfg.serial + "\n");
+    if (cfg.manufacturer) usb_attributes.emplace_back("manufacturer", up_to_nul(*cfg.manufacturer) + "\n");
+    if (cfg.product) usb_attributes.emplace_back("product", up_to_nul(*cfg.product) + "\n");
+    if (cfg.serial) usb_attributes.emplace_back("serial", up_to_nul(*cfg.serial) + "\n");
+    Pairs replaced = apply_overrides(cfg, "usb", usb_attributes);
     sysfs_usb = add_sysfs_device(bed, "usb", "pci0000:00/0000:00:14.0/usb1/" + port, "",
                                  usb_attributes,
                                  {{"DEVTYPE", "usb_device"}, {"PRODUCT", product_key},
                                   {"TYPE", "0/0/0"}, {"BUSNUM", "001"}, {"DEVNUM", devnum}});
+    write_attributes(bed, sysfs_usb, replaced);
 
+    Pairs interface_attributes = {
+        {"bInterfaceNumber", hex(static_cast<unsigned>(cfg.interface_number), 2) + "\n"},
+        {"bInterfaceClass", "03\n"},
+        {"bInterfaceSubClass", "00\n"},
+        {"bInterfaceProtocol", "00\n"},
+        {"bAlternateSetting", " 0\n"},
+        {"bNumEndpoints", "02\n"}};
+    replaced = apply_overrides(cfg, "interface", interface_attributes);
     sysfs_interface = add_sysfs_device(
-        bed, "usb", port + ":1.0", sysfs_usb,
-        {{"bInterfaceNumber", hex(static_cast<unsigned>(cfg.interface_number), 2) + "\n"},
-         {"bInterfaceClass", "03\n"},
-         {"bInterfaceSubClass", "00\n"},
-         {"bInterfaceProtocol", "00\n"},
-         {"bAlternateSetting", " 0\n"},
-         {"bNumEndpoints", "02\n"}},
+        bed, "usb", port + ":1.0", sysfs_usb, interface_attributes,
         {{"DEVTYPE", "usb_interface"}, {"INTERFACE", "3/0/0"}, {"PRODUCT", product_key}});
+    write_attributes(bed, sysfs_interface, replaced);
 
     // hidapi skips a device unless HID_ID, HID_NAME and HID_UNIQ are all
-    // there; HID_NAME goes last so that a long uevent never hides the others.
+    // there. The kernel's order: lines a name adds come before HID_UNIQ.
     const std::string hid_device = "0003:" + hex(cfg.vendor_id, 4, true) + ":" +
                                    hex(cfg.product_id, 4, true) + "." + hex(index + 1, 4, true);
+    Pairs hid_attributes = {
+        {"country", "00\n"},
+        {"report_descriptor", std::string(core->descriptor.begin(), core->descriptor.end())}};
+    replaced = apply_overrides(cfg, "hid", hid_attributes);
+    // binary: written below with the replaced ones
+    for (auto it = hid_attributes.begin(); it != hid_attributes.end(); ++it) {
+      if (it->first == "report_descriptor") {
+        replaced.push_back(*it);
+        hid_attributes.erase(it);
+        break;
+      }
+    }
     sysfs_hid = add_sysfs_device(
-        bed, "hid", hid_device, sysfs_interface, {{"country", "00\n"}},
-        {{"DRIVER", "hid-generic"},
-         {"HID_ID", "0003:" + hex(cfg.vendor_id, 8, true) + ":" + hex(cfg.product_id, 8, true)},
-         {"HID_UNIQ", cfg.serial.value_or("")},
-         {"HID_PHYS", core->hid_phys},
-         {"MODALIAS", "hid:b0003g0001v" + hex(cfg.vendor_id, 8, true) + "p" +
-                          hex(cfg.product_id, 8, true)},
-         {"HID_NAME", core->hid_name}});
-    umockdev_testbed_set_attribute_binary(bed, sysfs_hid.c_str(), "report_descriptor",
-                                          const_cast<std::uint8_t*>(core->descriptor.data()),
-                                          static_cast<gint>(core->descriptor.size()));
+        bed, "hid", hid_device, sysfs_interface, hid_attributes,
+        apply_uevent_overrides(
+            cfg, {{"DRIVER", "hid-generic"},
+                  {"HID_ID", "0003:" + hex(cfg.vendor_id, 8, true) + ":" + hex(cfg.product_id, 8, true)},
+                  {"HID_NAME", core->hid_name},
+                  {"HID_PHYS", core->hid_phys},
+                  {"HID_UNIQ", utf8_prefix(up_to_nul(cfg.serial.value_or("")), kMaxHidUniqSize)},
+                  {"MODALIAS", "hid:b0003g0001v" + hex(cfg.vendor_id, 8, true) + "p" +
+                                   hex(cfg.product_id, 8, true)}}));
+    write_attributes(bed, sysfs_hid, replaced);
 
     // Described whole, so that its "add" uevent comes once its device link
     // is there: a watcher that lists it at once finds everything hidapi reads.
     // "dev" without a newline, or remove_device leaves /sys/dev/char behind.
     const std::string minor = std::to_string(index);
+    Pairs hidraw_attributes = {{"dev", std::to_string(kHidrawMajor) + ":" + minor}};
+    const Pairs replaced_hidraw = apply_overrides(cfg, "hidraw", hidraw_attributes);
     sysfs_hidraw = sysfs_hid + "/hidraw/hidraw" + minor;
     std::string description = "P: " + sysfs_hidraw.substr(std::strlen("/sys")) + "\nE: SUBSYSTEM=hidraw\n";
     if (cfg.device_node) description += "E: DEVNAME=" + core->path + "\n";
-    description += "E: MAJOR=" + std::to_string(kHidrawMajor) + "\nE: MINOR=" + minor + "\nA: dev=" +
-                   std::to_string(kHidrawMajor) + ":" + minor + "\nL: device=../../../" + hid_device + "\n";
+    description += "E: MAJOR=" + std::to_string(kHidrawMajor) + "\nE: MINOR=" + minor + "\n";
+    for (const auto& [name, value] : hidraw_attributes) description += "A: " + name + "=" + value + "\n";
+    for (const auto& [name, value] : replaced_hidraw) {
+      description += "H: " + name + "=";
+      for (const char c : value) description += hex(static_cast<unsigned char>(c), 2);
+      description += "\n";
+    }
+    description += "L: device=../../../" + hid_device + "\n";
     GErrorHolder error;
     if (!umockdev_testbed_add_from_string(bed, description.c_str(), error.out()))
       fail("cannot create sysfs device hidraw" + minor + ": " + error.message());
@@ -595,7 +687,10 @@ void Device::unplug() {
     disconnect_locked(*impl_->core);
   }
   impl_->detach();
-  impl_->remove_sysfs();  // and the node
+  impl_->remove_sysfs();  // and the node, when udev knew it
+  // A node left without its socket would make the preload exit the process
+  // at the next open() of the path.
+  g_unlink((impl_->root + impl_->core->path).c_str());
 }
 
 void Device::replug() {
@@ -695,6 +790,7 @@ struct Testbed::Impl {
   mutable std::mutex mutex;
   std::vector<std::unique_ptr<Device>> devices;
   int next_index = 0;
+  std::set<int> free_indices;  // of removed devices, given out first
 };
 
 Testbed::Testbed() : impl_(std::make_unique<Impl>()) {}
@@ -706,7 +802,14 @@ Device& Testbed::add(const DeviceConfig& config) {
   if (config.report_descriptor.size() > HID_MAX_DESCRIPTOR_SIZE)
     throw std::invalid_argument("testbed: a report descriptor has at most 4096 bytes");
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  const int index = impl_->next_index++;  // never reused, even after a failed add
+  // a removed device's index is reused; a failed add's never is
+  int index;
+  if (!impl_->free_indices.empty()) {
+    index = *impl_->free_indices.begin();
+    impl_->free_indices.erase(impl_->free_indices.begin());
+  } else {
+    index = impl_->next_index++;
+  }
   auto device_impl = std::make_unique<Device::Impl>(impl_->bed.get(), impl_->root, index, config);
   Device::Impl& started = *device_impl;
   impl_->devices.push_back(std::unique_ptr<Device>(new Device(std::move(device_impl))));
@@ -717,6 +820,46 @@ Device& Testbed::add(const DeviceConfig& config) {
     throw;
   }
   return *impl_->devices.back();
+}
+
+void Testbed::remove(Device& device) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  const auto found = std::find_if(impl_->devices.begin(), impl_->devices.end(),
+                                  [&device](const auto& owned) { return owned.get() == &device; });
+  if (found == impl_->devices.end()) throw std::invalid_argument("testbed: not a device of this testbed");
+  device.unplug();
+  const int index = device.impl_->index;
+  impl_->devices.erase(found);
+  impl_->free_indices.insert(index);
+}
+
+int Testbed::close_orphaned_sockets() {
+  int closed = 0;
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (!dir) return 0;
+  std::vector<int> orphans;
+  while (const dirent* entry = ::readdir(dir)) {
+    const int fd = std::atoi(entry->d_name);
+    if (fd <= 2 || fd == ::dirfd(dir)) continue;
+    sockaddr_un address{};
+    socklen_t length = sizeof address;
+    int type = 0, listening = 0;
+    socklen_t size = sizeof type;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sun_family != AF_UNIX || length > sizeof(sa_family_t))
+      continue;  // not a socket, another family, or bound to a name
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM) continue;
+    size = sizeof listening;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || listening) continue;
+    sockaddr_un peer{};
+    socklen_t peer_length = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) == 0 || errno != ENOTCONN)
+      continue;
+    orphans.push_back(fd);
+  }
+  ::closedir(dir);
+  for (int fd : orphans) closed += ::close(fd) == 0 ? 1 : 0;
+  return closed;
 }
 
 std::size_t Testbed::device_count() const {

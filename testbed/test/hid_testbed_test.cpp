@@ -1,7 +1,14 @@
 // Drives the emulator through the real hidapi (hidraw back end). Run with
 // LD_PRELOAD="libumockdev-preload.so.0 libtestbed_fstat.so".
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <hidapi.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <clocale>
@@ -50,6 +57,13 @@ testbed::DeviceConfig config(std::uint16_t pid) {
   cfg.product = "Widget";
   cfg.serial = "SN-" + std::to_string(pid);
   return cfg;
+}
+int descriptors() {
+  int n = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  while (dir && readdir(dir)) ++n;
+  if (dir) closedir(dir);
+  return n;
 }
 std::string repeat(const std::string& unit, int times) {
   std::string out;
@@ -260,6 +274,75 @@ TEST(Hotplug, ReplugBringsTheDeviceBackButNotOldHandles) {
   EXPECT_EQ(write(old, pattern(5, 0, 9)), -1);
   Bytes buffer(64);
   EXPECT_EQ(hid_read_timeout(old.get(), buffer.data(), buffer.size(), 100), -1);
+}
+
+TEST(Hostile, RawContentReachesHidapiAsGiven) {
+  testbed::Testbed bed;
+  auto empty = config(0x0060);
+  empty.raw_descriptor = true;  // no items at all, not the default
+  empty.manufacturer = std::string("\xff\xfe", 2);  // not UTF-8: hidapi gives ""
+  empty.product = std::string("ctl\x01\x1b\0cut", 9);
+  empty.attributes["usb/bcdDevice"] = std::nullopt;
+  empty.attributes["interface/bInterfaceNumber"] = "1f";  // no newline
+  auto& a = bed.add(empty);
+  auto unnamed = config(0x0061);
+  unnamed.hid_uevent["HID_NAME"] = std::nullopt;  // hidapi skips such a device
+  bed.add(unnamed);
+  auto renamed = config(0x0062);
+  renamed.hid_uevent["HID_UNIQ"] = "\xf0\x9f\x98\x80\r";  // uevent lines are taken as they are
+  renamed.attributes["hid/report_descriptor"] = std::string("\x09\x01\xa1\x01\x09\x02\xa1\x01", 8);
+  bed.add(renamed);
+
+  auto list = enumerate(0x1d50, 0);
+  ASSERT_EQ(count(list), 3);  // renamed: two collections in sysfs
+  const hid_device_info* first = list.get();
+  EXPECT_EQ(first->path, a.path());
+  EXPECT_EQ(first->usage_page, 0);
+  EXPECT_EQ(first->release_number, 0);
+  EXPECT_EQ(first->interface_number, 0x1f);
+  EXPECT_STREQ(first->manufacturer_string, L"");
+  EXPECT_STREQ(first->product_string, L"ctl\x01\x1b");
+  // the override is the uevent's last line, and libudev strips its end
+  EXPECT_STREQ(first->next->serial_number, L"\U0001F600");
+  Handle h = open_path(a.path());
+  ASSERT_TRUE(h);
+  const Bytes longest(16384, 0x5A);
+  ASSERT_EQ(a.push_input(longest), testbed::Device::kOk);
+  EXPECT_EQ(read(h, 16384, 1000), longest);
+  EXPECT_THROW(bed.add([] { auto c = config(0x0063); c.report_descriptor.resize(4097); return c; }()),
+               std::invalid_argument);
+}
+
+TEST(Hostile, VanishingDeviceOpensButAnswersNothing) {
+  testbed::Testbed bed;
+  auto cfg = config(0x0070);
+  cfg.vanish_on_open = true;
+  const auto& dev = bed.add(cfg);
+  EXPECT_EQ(count(enumerate(0x1d50, 0x0070)), 1);
+  // bare open() and ioctl(): hidapi itself frees its device twice here
+  const int fd = ::open(dev.path().c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  int size = 0;
+  EXPECT_EQ(::ioctl(fd, HIDIOCGRDESCSIZE, &size), -1);
+  EXPECT_EQ(errno, ENODEV);
+  ::close(fd);
+}
+
+TEST(Hostile, RemovedDevicesFreeTheirPathsAndDescriptors) {
+  testbed::Testbed bed;
+  const int before = descriptors();
+  std::string path;
+  for (int i = 0; i < 60; ++i) {
+    auto& dev = bed.add(config(0x0080));
+    if (i == 0) path = dev.path();
+    EXPECT_EQ(dev.path(), path);  // the path is reused
+    { Handle h = open_path(dev.path()); ASSERT_TRUE(h); }
+    bed.remove(dev);
+    ASSERT_FALSE(open_path(path));  // the preload leaks a socket here
+  }
+  EXPECT_EQ(bed.device_count(), 0u);
+  EXPECT_GE(testbed::Testbed::close_orphaned_sockets(), 60);
+  EXPECT_LE(descriptors(), before + 4);
 }
 
 TEST(Scale, ThousandDevicesEnumerate) {

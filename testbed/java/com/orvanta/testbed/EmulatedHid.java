@@ -1,5 +1,7 @@
 package com.orvanta.testbed;
 
+import java.util.LinkedHashMap;
+import java.util.Map;
 import java.util.Objects;
 
 /**
@@ -35,6 +37,20 @@ public final class EmulatedHid implements AutoCloseable {
     /** Starts describing a device; {@link DeviceBuilder#add()} plugs it in. */
     public DeviceBuilder device(int vendorId, int productId) {
         return new DeviceBuilder(vendorId, productId);
+    }
+
+    /** Unplugs the device and frees what it holds; its path may go to a later device. Close its handles first. */
+    public void remove(Device device) {
+        nativeRemove(testbed(), device.live());
+        device.removed = true;
+    }
+
+    /**
+     * Closes the sockets umockdev's preload leaks at each failed open of a device
+     * that is gone; returns how many. Call while no other thread opens sockets.
+     */
+    public static int closeOrphanedSockets() {
+        return nativeCloseOrphanedSockets();
     }
 
     /** The testbed's directory: what UMOCKDEV_DIR names for a process that runs under it. */
@@ -75,9 +91,16 @@ public final class EmulatedHid implements AutoCloseable {
         private String product;
         private String serial;
         private byte[] reportDescriptor;
+        private byte[] rawManufacturer;
+        private byte[] rawProduct;
+        private byte[] rawSerial;
+        private final Map<String, byte[]> attributes = new LinkedHashMap<>();
+        private final Map<String, byte[]> uevent = new LinkedHashMap<>();
         private static final int FLAG_ECHO = 1;
         private static final int FLAG_NUMBERED = 2;
         private static final int FLAG_NO_NODE = 4;
+        private static final int FLAG_RAW_DESCRIPTOR = 8;
+        private static final int FLAG_VANISH = 16;
         private int flags;
         private int nodeMode = 0666;
 
@@ -88,13 +111,37 @@ public final class EmulatedHid implements AutoCloseable {
 
         public DeviceBuilder release(int bcdDevice) { release = bcdDevice; return this; }
         public DeviceBuilder interfaceNumber(int number) { interfaceNumber = number; return this; }
-        public DeviceBuilder manufacturer(String text) { manufacturer = text; return this; }
-        public DeviceBuilder product(String text) { product = text; return this; }
-        public DeviceBuilder serial(String text) { serial = text; return this; }
-        /** null: the default descriptor (see numberedReports) */
-        public DeviceBuilder reportDescriptor(byte[] descriptor) {
-            reportDescriptor = descriptor == null ? null : descriptor.clone();
+        public DeviceBuilder manufacturer(String text) { manufacturer = text; rawManufacturer = null; return this; }
+        public DeviceBuilder product(String text) { product = text; rawProduct = null; return this; }
+        public DeviceBuilder serial(String text) { serial = text; rawSerial = null; return this; }
+        /** the name as the kernel shows it: any bytes, UTF-8 or not (a 0 ends it); null: absent */
+        public DeviceBuilder manufacturer(byte[] raw) { manufacturer = null; rawManufacturer = copy(raw); return this; }
+        public DeviceBuilder product(byte[] raw) { product = null; rawProduct = copy(raw); return this; }
+        public DeviceBuilder serial(byte[] raw) { serial = null; rawSerial = copy(raw); return this; }
+        /** exactly these bytes as the descriptor, even none (up to 4096) */
+        public DeviceBuilder rawReportDescriptor(byte[] descriptor) {
+            reportDescriptor = Objects.requireNonNull(descriptor, "descriptor").clone();
+            return flag(FLAG_RAW_DESCRIPTOR, true);
+        }
+        /**
+         * Replaces a sysfs attribute with these bytes (no newline added), or removes it
+         * (null): "usb/bcdDevice", "interface/bInterfaceNumber", "hid/report_descriptor", ...
+         */
+        public DeviceBuilder attribute(String levelAndName, byte[] value) {
+            attributes.put(Objects.requireNonNull(levelAndName, "levelAndName"), copy(value));
             return this;
+        }
+        /** Replaces (or with null removes) a uevent property of the hid level: HID_ID, HID_NAME, HID_UNIQ. */
+        public DeviceBuilder hidUevent(String key, byte[] value) {
+            uevent.put(Objects.requireNonNull(key, "key"), copy(value));
+            return this;
+        }
+        /** the device dies once opened: the open succeeds, every ioctl then fails with ENODEV */
+        public DeviceBuilder vanishOnOpen(boolean on) { return flag(FLAG_VANISH, on); }
+        /** null or empty: the default descriptor (see numberedReports) */
+        public DeviceBuilder reportDescriptor(byte[] descriptor) {
+            reportDescriptor = copy(descriptor);
+            return flag(FLAG_RAW_DESCRIPTOR, false);
         }
         /** each output report comes back as an input report (report ID 0 stripped) */
         public DeviceBuilder echo(boolean on) { return flag(FLAG_ECHO, on); }
@@ -112,14 +159,20 @@ public final class EmulatedHid implements AutoCloseable {
 
         public Device add() {
             long device = nativeAddDevice(testbed(), vendorId, productId, release, interfaceNumber,
-                    manufacturer, product, serial, reportDescriptor, flags, nodeMode);
+                    manufacturer, product, serial, reportDescriptor, flags, nodeMode,
+                    new byte[][] {rawManufacturer, rawProduct, rawSerial},
+                    attributes.keySet().toArray(new String[0]), attributes.values().toArray(new byte[0][]),
+                    uevent.keySet().toArray(new String[0]), uevent.values().toArray(new byte[0][]));
             return new Device(device);
         }
+
+        private byte[] copy(byte[] bytes) { return bytes == null ? null : bytes.clone(); }
     }
 
     /** One emulated device; valid until its emulator is closed. */
     public final class Device {
         private final long device;
+        private boolean removed;
 
         private Device(long device) {
             this.device = device;
@@ -127,6 +180,9 @@ public final class EmulatedHid implements AutoCloseable {
 
         private long live() {
             testbed();
+            if (removed) {
+                throw new IllegalStateException("the device was removed");
+            }
             return device;
         }
 
@@ -181,7 +237,10 @@ public final class EmulatedHid implements AutoCloseable {
     private static native void nativeDestroy(long testbed);
     private static native long nativeAddDevice(long testbed, int vendorId, int productId, int release,
             int interfaceNumber, String manufacturer, String product, String serial,
-            byte[] reportDescriptor, int flags, int nodeMode);
+            byte[] reportDescriptor, int flags, int nodeMode, byte[][] rawNames,
+            String[] attributeKeys, byte[][] attributeValues, String[] ueventKeys, byte[][] ueventValues);
+    private static native void nativeRemove(long testbed, long device);
+    private static native int nativeCloseOrphanedSockets();
     private static native String nativeRootDir(long testbed);
     private static native void nativeShare(long testbed);
     private static native void nativeSetInputReport(long device, byte[] report);
