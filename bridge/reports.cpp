@@ -19,6 +19,10 @@ namespace {
 
 // hidraw's largest report (HID_MAX_BUFFER_SIZE), report ID included.
 constexpr jint kMaxReport = 16384;
+// A feature or input report request goes as an ioctl whose 14-bit size
+// field holds at most this: hidapi passes a larger length on, corrupting the
+// request's number.
+constexpr jint kMaxRequest = (1 << 14) - 1;
 
 bool in_array(JNIEnv *env, jbyteArray array, jint offset, jint length) {
     return array != nullptr && offset >= 0 && length >= 0 && length <= env->GetArrayLength(array) - offset;
@@ -38,7 +42,7 @@ jbyteArray get_report(JNIEnv *env, const char *function, jlong handle, jint repo
         PORTULA_THROW(env, function, "Report ID is invalid.");
         return nullptr;
     }
-    if (max_length < 1 || max_length > kMaxReport) {
+    if (max_length < 1 || max_length > kMaxRequest) {
         PORTULA_THROW(env, function, "Report length is invalid.");
         return nullptr;
     }
@@ -104,7 +108,7 @@ JNIEXPORT void JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1send_1feature_1rep
         PORTULA_THROW(env, __func__, "No data to write.");
         return;
     }
-    if (length > kMaxReport) {
+    if (length > kMaxRequest) {
         PORTULA_THROW(env, __func__, "Report length is invalid.");
         return;
     }

@@ -24,6 +24,8 @@ import java.util.concurrent.atomic.AtomicReference;
 public final class HidDevice implements AutoCloseable {
     /** hidraw's largest report, report ID included. */
     static final int MAX_REPORT = 16384;
+    /** A feature or input report request's largest: what its ioctl carries. */
+    static final int MAX_REQUEST = 16383;
 
     private final HidDeviceInfo info;
     private final Channel channel;
@@ -61,7 +63,7 @@ public final class HidDevice implements AutoCloseable {
 
     /** Sends one output report: {@code reportId} (0 to 255), then {@code payload}. */
     public void write(int reportId, byte[] payload) throws HidException {
-        channel.write(withId(reportId, payload));
+        channel.write(withId(reportId, payload, MAX_REPORT));
     }
 
     /**
@@ -99,7 +101,7 @@ public final class HidDevice implements AutoCloseable {
      * Asks the device for a feature report.
      *
      * @param reportId 0 to 255 (0 if the device numbers none)
-     * @param maxLength the most bytes to take, report ID included: 1 to 16384
+     * @param maxLength the most bytes to take, report ID included: 1 to 16383
      * @return the report as the device sent it, report ID first
      */
     public byte[] getFeatureReport(int reportId, int maxLength) throws HidException {
@@ -109,7 +111,7 @@ public final class HidDevice implements AutoCloseable {
 
     /** Sends a feature report: {@code reportId} (0 to 255), then {@code payload}. */
     public void sendFeatureReport(int reportId, byte[] payload) throws HidException {
-        byte[] report = withId(reportId, payload);
+        byte[] report = withId(reportId, payload, MAX_REQUEST);
         channel.control(handle -> {
             HIDNatives._hid_send_feature_report(handle, report);
             return null;
@@ -180,9 +182,9 @@ public final class HidDevice implements AutoCloseable {
         }
     }
 
-    private static byte[] withId(int reportId, byte[] payload) throws HidException {
-        if (reportId < 0 || reportId > 255 || payload == null || payload.length >= MAX_REPORT) {
-            throw badArgument("a report ID is 0 to 255, with a payload of at most " + (MAX_REPORT - 1) + " bytes");
+    private static byte[] withId(int reportId, byte[] payload, int max) throws HidException {
+        if (reportId < 0 || reportId > 255 || payload == null || payload.length >= max) {
+            throw badArgument("a report ID is 0 to 255, with a payload of at most " + (max - 1) + " bytes");
         }
         byte[] report = new byte[payload.length + 1];
         report[0] = (byte) reportId;
@@ -191,8 +193,8 @@ public final class HidDevice implements AutoCloseable {
     }
 
     private static void checkReport(int reportId, int maxLength) throws HidException {
-        if (reportId < 0 || reportId > 255 || maxLength < 1 || maxLength > MAX_REPORT) {
-            throw badArgument("a report ID is 0 to 255, and a report 1 to " + MAX_REPORT + " bytes");
+        if (reportId < 0 || reportId > 255 || maxLength < 1 || maxLength > MAX_REQUEST) {
+            throw badArgument("a report ID is 0 to 255, and a report 1 to " + MAX_REQUEST + " bytes");
         }
     }
 

@@ -33,13 +33,17 @@ public final class HIDNatives {
     public static native int _hid_read_timeout(long handle, byte[] buffer, int offset, int length,
             int timeoutMillis) throws HIDException;
 
-    /** Sends a feature report: {@code data[0]} is the report ID (0 if the device numbers none). */
+    /**
+     * Sends a feature report: {@code data[0]} is the report ID (0 if the device numbers none); 1 to
+     * 16383 bytes.
+     */
     public static native void _hid_send_feature_report(long handle, byte[] data) throws HIDException;
 
     /**
      * Asks the device for a feature report.
      *
-     * @param maxLength the most bytes to take, report ID included: 1 to 16384
+     * @param maxLength the most bytes to take, report ID included: 1 to 16383 (what the request's
+     *     ioctl can carry)
      * @return the report as the device sent it, report ID first
      */
     public static native byte[] _hid_get_feature_report(long handle, int reportId, int maxLength)

@@ -55,7 +55,7 @@ class NativesTest extends Emulation {
         assertRaisesIn("reports.cpp", "Report ID is invalid.", get, () -> HIDNatives._hid_get_feature_report(h, 256, 8));
         assertRaisesIn("reports.cpp", "Report length is invalid.", get, () -> HIDNatives._hid_get_feature_report(h, 1, 0));
         assertRaisesIn("reports.cpp", "Report length is invalid.", get,
-                () -> HIDNatives._hid_get_feature_report(h, 1, 16385));
+                () -> HIDNatives._hid_get_feature_report(h, 1, 16384));
         assertRaisesIn("reports.cpp", "No data to write.", "_1hid_1send_1feature_1report",
                 () -> HIDNatives._hid_send_feature_report(h, new byte[0]));
 

@@ -79,7 +79,7 @@ public final class Main {
             "       java -jar portula.jar feature send PATH ID HEX...",
             "",
             "get asks the device at PATH for feature report ID (hex, 00 to ff) and prints it in hex,",
-            "report ID first, at most LENGTH bytes (1 to 16384, the ID included). send sends feature",
+            "report ID first, at most LENGTH bytes (1 to 16383, the ID included). send sends feature",
             "report ID with the bytes given.");
 
     private static final String WATCH = String.join("\n",
@@ -353,9 +353,10 @@ public final class Main {
         int id = parseHex(args.get(2), 0xFF, "report ID", FEATURE);
         try (HidDevice device = Hid.open(args.get(1))) {
             if (get) {
-                int length = parseDecimal(args.get(3), 1, MAX_REPORT);
+                int length = parseDecimal(args.get(3), 1, MAX_REPORT - 1);
                 if (length < 0) {
-                    throw new UsageException("'" + args.get(3) + "' is not a length from 1 to " + MAX_REPORT, FEATURE);
+                    throw new UsageException("'" + args.get(3) + "' is not a length from 1 to " + (MAX_REPORT - 1),
+                            FEATURE);
                 }
                 out.println(hex(device.getFeatureReport(id, length)));
             } else {
