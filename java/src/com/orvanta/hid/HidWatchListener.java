@@ -3,7 +3,8 @@ package com.orvanta.hid;
 /**
  * Hears HID devices come and go, from {@link Hid#watch}. Calls come on the
  * watch's own thread, one at a time; for each device they come in order: an
- * attach, then its detach, never two attaches without a detach between. An
+ * attach, then its detach, never two attaches without a detach between. A
+ * device that leaves before the watch could list it is told neither way. An
  * exception thrown here goes to that thread's uncaught-exception handler, and
  * the watch goes on.
  */

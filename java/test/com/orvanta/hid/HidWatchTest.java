@@ -36,6 +36,15 @@ class HidWatchTest extends EmulatedDevices {
         public synchronized void attached(HidDeviceInfo device) {
             records.put("+" + device.path(), device);
             calls.add("+" + device.path());
+            notifyAll();
+        }
+
+        /** Waits until path's attach was heard. */
+        synchronized void awaitAttach(String path) throws InterruptedException {
+            long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
+            while (!records.containsKey("+" + path) && System.nanoTime() < end) {
+                wait(100);
+            }
         }
 
         @Override
@@ -95,7 +104,11 @@ class HidWatchTest extends EmulatedDevices {
         for (int i = 0; i < DEVICES; i++) {
             live.add(emulator.device(VID, 0x4000 + i).product("Many " + i).add());
             if (live.size() > 8) {
-                live.remove(0).unplug();   // a few present at a time, as fast as the emulator goes
+                // a few present at a time, as fast as the emulator goes; each stays until it was
+                // heard of, since one that leaves before the watch can list it is told neither way
+                EmulatedHid.Device oldest = live.remove(0);
+                recorder.awaitAttach(oldest.path());
+                oldest.unplug();
             }
         }
         for (EmulatedHid.Device d : live) {
