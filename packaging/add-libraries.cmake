@@ -1,8 +1,8 @@
 # cmake -P: OUT = INPUT plus native libraries as jar resources, with Main-Class.
 #   -DJAR=jar -DINPUT=classes.jar -DOUT=portula.jar -DSTAGE=dir -DMAIN=class
 #   -DLIBS="resource=file;..."          libraries taken from files
-#   -DFROM_JAR=other.jar -DFROM="resource;..."   libraries taken from another jar
-#   -DNEWER_THAN=file   FROM_JAR must not be older than this (a stale other build)
+#   -DFROM="other.jar=resource,..."     libraries taken from other jars
+#   -DNEWER_THAN=file   no other jar may be older than this (a stale other build)
 foreach(v JAR INPUT OUT STAGE MAIN)
   if(NOT DEFINED ${v})
     message(FATAL_ERROR "add-libraries.cmake: -D${v}= missing")
@@ -19,22 +19,23 @@ foreach(pair IN LISTS LIBS)
   file(COPY_FILE "${source}" "${STAGE}/${resource}")
   list(APPEND entries "${resource}")
 endforeach()
-if(DEFINED FROM_JAR)
-  if(NOT EXISTS "${FROM_JAR}")
-    message(FATAL_ERROR "no ${FROM_JAR}: build that tree first (e.g. cmake --build --preset linux32)")
+string(REPLACE "," ";" from "${FROM}")
+foreach(pair IN LISTS from)
+  string(REGEX REPLACE "=.*" "" from_jar "${pair}")
+  string(REGEX REPLACE "^[^=]*=" "" resource "${pair}")
+  if(NOT EXISTS "${from_jar}")
+    message(FATAL_ERROR "no ${from_jar}: build that tree first (scripts/test.sh, or its preset)")
   endif()
-  if(DEFINED NEWER_THAN AND "${NEWER_THAN}" IS_NEWER_THAN "${FROM_JAR}")
-    message(FATAL_ERROR "${FROM_JAR} is older than ${NEWER_THAN}: rebuild that tree first")
+  if(DEFINED NEWER_THAN AND "${NEWER_THAN}" IS_NEWER_THAN "${from_jar}")
+    message(FATAL_ERROR "${from_jar} is older than ${NEWER_THAN}: rebuild that tree first")
   endif()
-  execute_process(COMMAND "${JAR}" --extract --file "${FROM_JAR}" ${FROM}
+  execute_process(COMMAND "${JAR}" --extract --file "${from_jar}" "${resource}"
     WORKING_DIRECTORY "${STAGE}" RESULT_VARIABLE rc)
-  foreach(resource IN LISTS FROM)
-    if(NOT rc EQUAL 0 OR NOT EXISTS "${STAGE}/${resource}")
-      message(FATAL_ERROR "${FROM_JAR} holds no ${resource}")
-    endif()
-  endforeach()
-  list(APPEND entries ${FROM})
-endif()
+  if(NOT rc EQUAL 0 OR NOT EXISTS "${STAGE}/${resource}")
+    message(FATAL_ERROR "${from_jar} holds no ${resource}")
+  endif()
+  list(APPEND entries "${resource}")
+endforeach()
 set(args "")
 foreach(entry IN LISTS entries)
   list(APPEND args -C "${STAGE}" "${entry}")   # -C holds for one file only

@@ -235,8 +235,8 @@ public final class Main {
             }
         }
         for (String[] row : rows) {
-            out.println(String.format("%-" + width[0] + "s  %-" + width[1] + "s  %-" + width[2] + "s  %s",
-                    (Object[]) row).stripTrailing());
+            out.println(stripTrailing(String.format("%-" + width[0] + "s  %-" + width[1] + "s  %-" + width[2]
+                    + "s  %s", (Object[]) row)));
         }
         return 0;
     }
@@ -322,6 +322,14 @@ public final class Main {
                     + digitsMax + " hex digits)", usage);
         }
         return Integer.parseInt(digits, 16);
+    }
+
+    private static String stripTrailing(String line) {
+        int end = line.length();
+        while (end > 0 && Character.isWhitespace(line.charAt(end - 1))) {
+            end--;
+        }
+        return line.substring(0, end);
     }
 
     private static String orDash(String text) {
