@@ -55,6 +55,18 @@ class DistJarTest {
         }
     }
 
+    @Test
+    void anUnknownArchitectureIsToldAllFourPlatforms() throws Exception {
+        String[] jvm = ChildJvm.property("portula.dist.x86-64").split("\\|");
+        ChildJvm child = ChildJvm.run(jvm[0], List.of("-Djava.library.path=" + jvm[2], "-Dos.arch=riscv64"),
+                List.of(JAR, jvm[1], ChildJvm.harnessJar()), "retry");
+        String message = child.lines("FIRST ").get(0);
+        assertTrue(message.contains("no portula build for os.arch=riscv64"), message);
+        for (String arch : new String[] {"x86-64", "x86", "aarch64", "arm"}) {
+            assertTrue(message.contains("linux-" + arch + "/" + library(arch) + ".so (os.arch "), message);
+        }
+    }
+
     @ParameterizedTest
     @ValueSource(strings = {"x86-64", "x86", "aarch64", "arm"})
     void runsTheToolInEachPlatformsJvm(String arch) throws Exception {
