@@ -2,7 +2,7 @@
 #   -DJAR=jar -DINPUT=classes.jar -DOUT=portula.jar -DSTAGE=dir -DMAIN=class
 #   -DLIBS="resource=file;..."          libraries taken from files
 #   -DFROM="other.jar=resource,..."     libraries taken from other jars
-#   -DNEWER_THAN=file   no other jar may be older than this (a stale other build)
+#   -DNEWER_THAN="file,..."   no other jar may be older than these (a stale other build)
 foreach(v JAR INPUT OUT STAGE MAIN)
   if(NOT DEFINED ${v})
     message(FATAL_ERROR "add-libraries.cmake: -D${v}= missing")
@@ -26,9 +26,12 @@ foreach(pair IN LISTS from)
   if(NOT EXISTS "${from_jar}")
     message(FATAL_ERROR "no ${from_jar}: build that tree first (scripts/test.sh, or its preset)")
   endif()
-  if(DEFINED NEWER_THAN AND "${NEWER_THAN}" IS_NEWER_THAN "${from_jar}")
-    message(FATAL_ERROR "${from_jar} is older than ${NEWER_THAN}: rebuild that tree first")
-  endif()
+  string(REPLACE "," ";" sources "${NEWER_THAN}")
+  foreach(source IN LISTS sources)
+    if("${source}" IS_NEWER_THAN "${from_jar}")
+      message(FATAL_ERROR "${from_jar} is older than ${source}: rebuild that tree first")
+    endif()
+  endforeach()
   execute_process(COMMAND "${JAR}" --extract --file "${from_jar}" "${resource}"
     WORKING_DIRECTORY "${STAGE}" RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0 OR NOT EXISTS "${STAGE}/${resource}")
