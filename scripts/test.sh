@@ -17,6 +17,7 @@ scripts/setup.sh || exit 1
 presets=${PORTULA_PRESETS:-"linux64 linux64-sanitize linux32 linux32-qemu linux-aarch64 linux-arm"}
 mkdir -p build/logs
 rows=()
+unbuilt=""
 passed=0
 failed=0
 for p in $presets; do
@@ -26,6 +27,7 @@ for p in $presets; do
     tail -40 "build/logs/$p-build.log"
     rows+=("$(printf '%-18s %-26s %s' "$p" build "FAILED (build/logs/$p-build.log)")")
     failed=$((failed + 1))
+    unbuilt="$unbuilt $p"
     continue
   fi
   echo "=== $p: tests"
@@ -51,7 +53,10 @@ dist=1
 for p in linux64 linux32 linux-aarch64 linux-arm; do
   [[ " $presets " == *" $p "* ]] || dist=""
 done
-if [ -n "$dist" ]; then
+if [ -n "$dist" ] && [ -n "$unbuilt" ]; then
+  rows+=("$(printf '%-18s %-26s %s' dist dist_jar "FAILED (not built:$unbuilt)")")
+  failed=$((failed + 1))
+elif [ -n "$dist" ]; then
   started=$SECONDS
   echo "=== dist: portula.jar with the libraries of linux64, linux32, linux-aarch64 and linux-arm"
   ctest --preset linux64 -L '^dist$' 2>&1 | tee "build/logs/dist-ctest.log"
