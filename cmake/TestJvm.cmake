@@ -1,22 +1,39 @@
 # The JVM that runs this build's Java tests and demo, and what it preloads.
-#   PORTULA_TEST_JAVA_HOME  JDK of the build's word size
-#   PORTULA_QEMU            qemu-i386 when this kernel cannot run i386 code, else empty
-#   PORTULA_UMOCKDEV_PRELOAD  umockdev's preload library of the build's word size
+#   PORTULA_TEST_JAVA_HOME  Debian's JDK of the build's platform
+#   PORTULA_QEMU            the qemu-user that runs that JVM and the build's
+#                           programs (always for ARM; for i386 where this kernel
+#                           cannot run i386 code), else empty
+#   PORTULA_QEMU_JVM_FLAGS  what that JVM needs under qemu (the JIT's setting)
+#   PORTULA_UMOCKDEV_PRELOAD  umockdev's preload library of the build's platform
 #   PORTULA_RUN_FOREIGN     how a test runs one of this build's programs: empty,
 #                           or qemu behind refuse-native-foreign.sh, so that
 #                           nothing foreign ever runs natively under qemu
 # portula_write_java_wrapper() (called once the emulator's targets exist) writes
 # bin/java-emulated and bin/java into the build tree.
-if(PORTULA_BITS EQUAL 64)
-  set(_jdk /usr/lib/jvm/java-17-openjdk-amd64)
+#
+# Per platform: Debian architecture, qemu-user, JVM flags under qemu. The JIT
+# was measured under each qemu (README, "Platforms"): i386's crashes and hangs,
+# the ARM ones pass.
+set(_debian_x86-64 amd64)
+set(_debian_x86 i386)
+set(_debian_aarch64 arm64)
+set(_debian_arm armhf)
+set(_qemu_x86 qemu-i386)
+set(_qemu_aarch64 qemu-aarch64)
+set(_qemu_arm qemu-arm)
+set(_qemu_flags_x86 -Xint)
+set(_qemu_flags_aarch64 "")
+set(_qemu_flags_arm "")
+set(_debian ${_debian_${PORTULA_ARCH}})
+set(_jdk /usr/lib/jvm/java-17-openjdk-${_debian})
+if(PORTULA_HOST_BUILD)
   find_file(PORTULA_UMOCKDEV_PRELOAD libumockdev-preload.so.0
-    PATHS /usr/lib/x86_64-linux-gnu NO_DEFAULT_PATH REQUIRED)
+    PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE} /usr/lib/x86_64-linux-gnu NO_DEFAULT_PATH REQUIRED)
 else()
-  set(_jdk /usr/lib/jvm/java-17-openjdk-i386)
-  # umockdev's tools package is not co-installable for i386: scripts/setup.sh
-  # unpacks its preload library into .deps/i386.
+  # umockdev's tools package is not co-installable for two architectures:
+  # scripts/setup.sh unpacks each foreign preload library into .deps/<arch>.
   find_file(PORTULA_UMOCKDEV_PRELOAD libumockdev-preload.so.0
-    PATHS "${CMAKE_SOURCE_DIR}/.deps/i386/usr/lib/i386-linux-gnu" NO_DEFAULT_PATH REQUIRED)
+    PATHS "${CMAKE_SOURCE_DIR}/.deps/${_debian}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}" NO_DEFAULT_PATH REQUIRED)
 endif()
 set(PORTULA_TEST_JAVA_HOME "${_jdk}" CACHE PATH "JDK whose java runs the tests")
 if(NOT EXISTS "${PORTULA_TEST_JAVA_HOME}/bin/java")
@@ -24,19 +41,23 @@ if(NOT EXISTS "${PORTULA_TEST_JAVA_HOME}/bin/java")
 endif()
 
 set(PORTULA_QEMU "")
-option(PORTULA_QEMU_ALWAYS "run the 32-bit tests under qemu-i386 even where the kernel runs i386 code" OFF)
-execute_process(COMMAND "${PORTULA_TEST_JAVA_HOME}/bin/java" -version
-  RESULT_VARIABLE _rc OUTPUT_QUIET ERROR_QUIET)
-if(PORTULA_QEMU_ALWAYS AND PORTULA_BITS EQUAL 32)
-  set(_rc "forced")
-endif()
-if(NOT _rc EQUAL 0)
-  find_program(QEMU_I386 qemu-i386)
-  if(PORTULA_BITS EQUAL 32 AND QEMU_I386)
-    message(STATUS "portula: this kernel cannot run i386 code; the test JVM runs under ${QEMU_I386} -Xint")
-    set(PORTULA_QEMU "${QEMU_I386}")
+set(PORTULA_QEMU_JVM_FLAGS "")
+option(PORTULA_QEMU_ALWAYS "run the i386 tests under qemu-i386 even where the kernel runs i386 code" OFF)
+if(NOT PORTULA_HOST_BUILD)
+  if(PORTULA_ARCH STREQUAL "x86" AND NOT PORTULA_QEMU_ALWAYS)
+    # some kernels run i386 code, some do not
+    execute_process(COMMAND "${PORTULA_TEST_JAVA_HOME}/bin/java" -version
+      RESULT_VARIABLE _native OUTPUT_QUIET ERROR_QUIET)
   else()
-    message(FATAL_ERROR "cannot run ${PORTULA_TEST_JAVA_HOME}/bin/java (exit ${_rc})")
+    # ARM always under qemu: a kernel that seems to run ARM code does so
+    # through a binfmt handler of its own, which is no test of ours
+    set(_native "emulated")
+  endif()
+  if(NOT _native EQUAL 0)
+    find_program(PORTULA_QEMU_PROGRAM_${PORTULA_ARCH} ${_qemu_${PORTULA_ARCH}} REQUIRED)
+    set(PORTULA_QEMU "${PORTULA_QEMU_PROGRAM_${PORTULA_ARCH}}")
+    set(PORTULA_QEMU_JVM_FLAGS ${_qemu_flags_${PORTULA_ARCH}})
+    message(STATUS "portula: the test JVM and the build's programs run under ${PORTULA_QEMU} ${PORTULA_QEMU_JVM_FLAGS}")
   endif()
 endif()
 
@@ -65,6 +86,7 @@ endif()
 function(portula_write_java_wrapper shim_target)
   set(JAVA "${PORTULA_TEST_JAVA_HOME}/bin/java")
   set(QEMU "${PORTULA_QEMU}")
+  list(JOIN PORTULA_QEMU_JVM_FLAGS " " QEMU_JVM_FLAGS)
   set(ASAN "${PORTULA_ASAN_RUNTIME}")
   set(UMOCKDEV "${PORTULA_UMOCKDEV_PRELOAD}")
   # GLib sets SIGPIPE when it first loads its socket code; with libjsig the
@@ -84,7 +106,7 @@ function(portula_write_java_wrapper shim_target)
 endfunction()
 
 # A native test that must see the emulated devices: run with the preloads,
-# under qemu-i386 where this kernel cannot run the 32-bit build.
+# under qemu where the build's code is foreign here.
 function(portula_add_emulated_test name target)
   set(preload "${PORTULA_UMOCKDEV_PRELOAD} $<TARGET_FILE:testbed_fstat_shim>")
   if(PORTULA_ASAN_RUNTIME)

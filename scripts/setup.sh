@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests, the demo and the 32-bit build need
-# (Debian 12, as root or through sudo). Safe to run again: apt skips what is there.
+# Installs everything the build, the tests, the demo, the 32-bit x86 build and
+# the ARM builds need (Debian 12, as root or through sudo). Safe to run again:
+# apt skips what is there.
 set -euo pipefail
 
 SUDO=""
@@ -22,14 +23,24 @@ HOST_PKGS=(
 # source package, which scripts/fuzz.sh builds with the fuzzer's instrumentation.
 FUZZ_PKGS=(clang-14 libclang-rt-14-dev llvm-14 dpkg-dev)
 # The 32-bit build and its test JVM, run under qemu where the kernel cannot run i386 code.
+# g++-12-multilib, not g++-multilib: that metapackage conflicts with every
+# cross compiler (the ARM ones below), its versioned part with none.
 I386_PKGS=(
-  g++-multilib
+  g++-12-multilib
   libhidapi-dev:i386 libudev-dev:i386
   libumockdev0:i386 libglib2.0-dev:i386
   libgtest-dev:i386
   openjdk-17-jdk-headless:i386
   qemu-user
 )
+# The ARM builds: Debian's cross compilers and the arm64 and armhf multiarch
+# packages; their test JVMs always run under qemu-aarch64 / qemu-arm.
+ARM_PKGS=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf)
+for arch in arm64 armhf; do
+  ARM_PKGS+=(libhidapi-dev:$arch libudev-dev:$arch libumockdev0:$arch libglib2.0-dev:$arch
+             libgtest-dev:$arch openjdk-17-jdk-headless:$arch)
+done
+FOREIGN_ARCHS=(i386 arm64 armhf)
 
 missing() {
   local p out=()
@@ -39,33 +50,38 @@ missing() {
   echo "${out[@]:-}"
 }
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
-  NEED_UPDATE=1
-fi
+for arch in "${FOREIGN_ARCHS[@]}"; do
+  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    $SUDO dpkg --add-architecture "$arch"
+    NEED_UPDATE=1
+  fi
+  ls /var/lib/apt/lists/*"binary-${arch}_Packages"* >/dev/null 2>&1 || NEED_UPDATE=1
+done
 
-todo=$(missing "${HOST_PKGS[@]}" "${FUZZ_PKGS[@]}" "${I386_PKGS[@]}")
+todo=$(missing "${HOST_PKGS[@]}" "${FUZZ_PKGS[@]}" "${I386_PKGS[@]}" "${ARM_PKGS[@]}")
 if [ -n "$todo" ]; then
-  if [ -n "${NEED_UPDATE:-}" ] || [ ! -f /var/lib/apt/lists/lock ] || \
-     ! ls /var/lib/apt/lists/*i386_Packages* >/dev/null 2>&1; then
+  if [ -n "${NEED_UPDATE:-}" ] || [ ! -f /var/lib/apt/lists/lock ]; then
     $SUDO "${APT[@]}" update
   fi
   # shellcheck disable=SC2086
   $SUDO "${APT[@]}" install $todo || { $SUDO "${APT[@]}" update && $SUDO "${APT[@]}" install $todo; }
 fi
 # umockdev's tools package (which holds its preload library) is not
-# co-installable for two architectures: unpack the i386 one into .deps/.
-DEPS="$(cd "$(dirname "$0")/.." && pwd)/.deps/i386"
-# The same holds for JNA's native part, which the tests use.
-unpack_i386() {  # package, file it must provide
-  if [ ! -f "$DEPS/$2" ]; then
-    mkdir -p "$DEPS"
+# co-installable for two architectures: unpack each foreign one into
+# .deps/<arch>/. The same holds for JNA's native part (i386 only).
+DEPS_ROOT="$(cd "$(dirname "$0")/.." && pwd)/.deps"
+unpack() {  # architecture, package, file it must provide
+  local deps="$DEPS_ROOT/$1"
+  if [ ! -f "$deps/$3" ]; then
+    mkdir -p "$deps"
     local tmp
     tmp=$(mktemp -d)
-    (cd "$tmp" && chmod 777 . && apt-get download -q "$1:i386" && dpkg-deb -x ./*_i386.deb "$DEPS")
+    (cd "$tmp" && chmod 777 . && apt-get download -q "$2:$1" && dpkg-deb -x ./*_"$1".deb "$deps")
     rm -rf "$tmp"
   fi
 }
-unpack_i386 umockdev usr/lib/i386-linux-gnu/libumockdev-preload.so.0
-unpack_i386 libjna-jni usr/lib/i386-linux-gnu/jni/libjnidispatch.system.so
+unpack i386 umockdev usr/lib/i386-linux-gnu/libumockdev-preload.so.0
+unpack i386 libjna-jni usr/lib/i386-linux-gnu/jni/libjnidispatch.system.so
+unpack arm64 umockdev usr/lib/aarch64-linux-gnu/libumockdev-preload.so.0
+unpack armhf umockdev usr/lib/arm-linux-gnueabihf/libumockdev-preload.so.0
 echo "setup: all packages present"

@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds both deliverables and runs every test:
-#   linux64           C++ tests, JUnit suite (-Xcheck:jni), export table: 64-bit
+# Installs what is needed, builds every platform's library and runs every test:
+#   linux64           C++ tests, JUnit suite (-Xcheck:jni), export and ABI checks: x86-64
 #   linux64-sanitize  the same, built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   linux32           C++ tests and JUnit suite in the i386 JVM (under qemu-i386 -Xint
 #                     where the kernel cannot run i386 code)
-#   linux32-qemu      the 32-bit tests again, always under qemu-i386 -Xint
-#   dist              the jar with both libraries, once linux64 and linux32 are built
+#   linux32-qemu      the i386 tests again, always under qemu-i386 -Xint
+#   linux-aarch64     C++ tests and JUnit suite in the arm64 JVM under qemu-aarch64
+#   linux-arm         C++ tests and JUnit suite in the armhf JVM under qemu-arm
+#   dist              the jar with all four libraries, once linux64, linux32,
+#                     linux-aarch64 and linux-arm are built
 #   fuzz (last)       2 minutes of the hostile-device fuzzer (ASan/UBSan) and its coverage
 # PORTULA_PRESETS="linux64 linux32" picks a subset.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
 
-presets=${PORTULA_PRESETS:-"linux64 linux64-sanitize linux32 linux32-qemu"}
+presets=${PORTULA_PRESETS:-"linux64 linux64-sanitize linux32 linux32-qemu linux-aarch64 linux-arm"}
 mkdir -p build/logs
 rows=()
+unbuilt=""
 passed=0
 failed=0
 for p in $presets; do
@@ -24,6 +28,7 @@ for p in $presets; do
     tail -40 "build/logs/$p-build.log"
     rows+=("$(printf '%-18s %-26s %s' "$p" build "FAILED (build/logs/$p-build.log)")")
     failed=$((failed + 1))
+    unbuilt="$unbuilt $p"
     continue
   fi
   echo "=== $p: tests"
@@ -33,7 +38,7 @@ for p in $presets; do
   if grep -q '^PORTULA_TESTS_UNDER_QEMU:INTERNAL=ON$' "build/$p/CMakeCache.txt"; then
     guard=(cmake/refuse-native-foreign.sh)
   fi
-  # the dual jar's tests (label dist) need the 32-bit build too: run last, below
+  # the dist jar's tests (label dist) need the other platforms' builds: run last, below
   "${guard[@]}" ctest --preset "$p" -LE '^dist$' 2>&1 | tee "build/logs/$p-ctest.log"
   cp "build/$p/Testing/Temporary/LastTest.log" "build/logs/$p-LastTest.log"
   while read -r line; do
@@ -45,8 +50,16 @@ for p in $presets; do
   rows+=("$(printf '%-18s %-26s %s' "$p" "(time)" "$(( (SECONDS - started) / 60 )) min $(( (SECONDS - started) % 60 )) s, build and tests")")
 done
 
-if [[ " $presets " == *" linux64 "* && " $presets " == *" linux32 "* ]]; then
-  echo "=== dist: portula.jar with both libraries (linux64 + linux32)"
+dist=1
+for p in linux64 linux32 linux-aarch64 linux-arm; do
+  [[ " $presets " == *" $p "* ]] || dist=""
+done
+if [ -n "$dist" ] && [ -n "$unbuilt" ]; then
+  rows+=("$(printf '%-18s %-26s %s' dist dist_jar "FAILED (not built:$unbuilt)")")
+  failed=$((failed + 1))
+elif [ -n "$dist" ]; then
+  started=$SECONDS
+  echo "=== dist: portula.jar with the libraries of linux64, linux32, linux-aarch64 and linux-arm"
   ctest --preset linux64 -L '^dist$' 2>&1 | tee "build/logs/dist-ctest.log"
   cp build/linux64/Testing/Temporary/LastTest.log build/logs/dist-LastTest.log
   while read -r line; do
@@ -55,6 +68,7 @@ if [[ " $presets " == *" linux64 "* && " $presets " == *" linux32 "* ]]; then
       *) rows+=("$line") ;;
     esac
   done < <(scripts/count-cases.sh dist build/logs/dist-LastTest.log)
+  rows+=("$(printf '%-18s %-26s %s' dist "(time)" "$(( (SECONDS - started) / 60 )) min $(( (SECONDS - started) % 60 )) s, tests")")
 fi
 
 # The hostile-device fuzzer, on the 64-bit host build only (never under

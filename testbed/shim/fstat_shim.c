@@ -6,8 +6,9 @@
  *
  * hidapi calls fstat() and libudev fstat64(); on i386 the two take different
  * structs, so each is wrapped with its own type. Both libraries are built
- * against glibc >= 2.33, which exports fstat and fstat64 directly: they do
- * not go through __fxstat. */
+ * against glibc >= 2.33, which exports fstat and fstat64 directly; but
+ * libportula's hidapi goes through the old __fxstat (bridge/glibc_compat.c),
+ * so that is wrapped too. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -19,20 +20,23 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "old_glibc.h"
+
 #ifdef __USE_FILE_OFFSET64
 #error "build without _FILE_OFFSET_BITS=64: fstat and fstat64 must stay distinct"
 #endif
 
 typedef int (*fstat_fn)(int, struct stat *);
 typedef int (*fstat64_fn)(int, struct stat64 *);
+typedef int (*fxstat_fn)(int, int, struct stat *);
 
 /* Looked up on first use: another preload's constructor may call fstat
  * before ours would run. */
-static void *next_symbol(void **slot, const char *name)
+static void *next_symbol(void **slot, const char *name, const char *version)
 {
     void *fn = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
     if (!fn) {
-        fn = dlsym(RTLD_NEXT, name);
+        fn = version ? dlvsym(RTLD_NEXT, name, version) : dlsym(RTLD_NEXT, name);
         __atomic_store_n(slot, fn, __ATOMIC_RELEASE);
     }
     return fn;
@@ -83,7 +87,7 @@ static void fix_up(int fd, mode_t *mode, dev_t *rdev)
 int fstat(int fd, struct stat *buf)
 {
     static void *real;
-    fstat_fn next = (fstat_fn) next_symbol(&real, "fstat");
+    fstat_fn next = (fstat_fn) next_symbol(&real, "fstat", NULL);
     if (!next) {
         errno = ENOSYS;
         return -1;
@@ -97,12 +101,28 @@ int fstat(int fd, struct stat *buf)
 int fstat64(int fd, struct stat64 *buf)
 {
     static void *real;
-    fstat64_fn next = (fstat64_fn) next_symbol(&real, "fstat64");
+    fstat64_fn next = (fstat64_fn) next_symbol(&real, "fstat64", NULL);
     if (!next) {
         errno = ENOSYS;
         return -1;
     }
     int result = next(fd, buf);
+    if (result == 0)
+        fix_up(fd, &buf->st_mode, &buf->st_rdev);
+    return result;
+}
+
+/* Unversioned, so it also serves callers bound to __fxstat@<first version>;
+ * glibc has that one only as an old version, which dlsym does not see. */
+int __fxstat(int version, int fd, struct stat *buf)
+{
+    static void *real;
+    fxstat_fn next = (fxstat_fn) next_symbol(&real, "__fxstat", PORTULA_GLIBC_BASE);
+    if (!next) {
+        errno = ENOSYS;
+        return -1;
+    }
+    int result = next(version, fd, buf);
     if (result == 0)
         fix_up(fd, &buf->st_mode, &buf->st_rdev);
     return result;

@@ -11,10 +11,12 @@ import org.junit.jupiter.api.Test;
  * JVM whose heap is fixed and pre-touched, and its resident memory may grow
  * by a few bytes per call at most. Clean paths measure 0 to 5 bytes per call;
  * a Java array's elements or a string's characters kept per call cost 32 or
- * more. -Dportula.leak.calls sets the calls per path (fewer under qemu).
+ * more. -Dportula.leak.calls sets the calls per path (fewer under qemu),
+ * -Dportula.leak.rounds how often each is measured (the least counts).
  */
 class LeakTest {
     static final long CALLS = Long.getLong("portula.leak.calls", 200_000);
+    static final int ROUNDS = Integer.getInteger("portula.leak.rounds", 1);
     static final double BOUND = 16.0;   // bytes per call
 
     @Test
@@ -24,7 +26,7 @@ class LeakTest {
                 "detect_leaks=0:handle_segv=0:allow_user_segv_handler=1:abort_on_error=1");
         String out = Child.run(Map.of("ASAN_OPTIONS", asan + ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0"),
                 List.of("-Xms64m", "-Xmx64m", "-XX:+AlwaysPreTouch"), Child.classPath(Child.classPathEntry("portula.jar")),
-                LeakProbe.class.getName(), Long.toString(CALLS));
+                LeakProbe.class.getName(), Long.toString(CALLS), Integer.toString(ROUNDS));
         int paths = 0;
         for (String line : out.split("\n")) {
             if (line.startsWith("GROWTH ")) {

@@ -113,8 +113,9 @@ class RandomCallsTest extends Emulation {
             run(warmUp, seed, progress);
             freeAll();
             // after a warm-up of a fifth of the calls
-            long fds = openFds();
-            long sockets = openSockets();
+            long[] before = openFds();
+            long fds = before[0];
+            long sockets = before[1];
             failedNodeOpens = 0;
             for (Slot s : slots) {
                 init(s);
@@ -125,8 +126,9 @@ class RandomCallsTest extends Emulation {
             long fdsAfter = 0;
             long socketsAfter = 0;
             for (int i = 0; i < 50; i++) {
-                fdsAfter = openFds();
-                socketsAfter = openSockets();
+                long[] after = openFds();
+                fdsAfter = after[0];
+                socketsAfter = after[1];
                 if (fdsAfter - socketsAfter <= fds - sockets && socketsAfter - sockets <= 2 * failedNodeOpens) {
                     break;
                 }
@@ -433,37 +435,28 @@ class RandomCallsTest extends Emulation {
         return "handle " + index + " (" + s.open.name + (s.live() ? "" : ", dead") + ")";
     }
 
-    // Directory streams on /proc/<pid>/fd are not counted: besides this
-    // listing's own, the JVM sometimes holds a second one for a moment.
-    private static long openFds() throws IOException {
-        long count = 0;
+    /**
+     * Open descriptors and how many of them are sockets, from one listing:
+     * the emulator's threads close sockets meanwhile, so two listings could
+     * disagree on a descriptor that is neither leaked nor kept.
+     */
+    private static long[] openFds() throws IOException {
+        long all = 0;
+        long sockets = 0;
         try (Stream<Path> fds = Files.list(Path.of("/proc/self/fd"))) {
             for (Path fd : (Iterable<Path>) fds::iterator) {
                 try {
-                    if (!Files.readSymbolicLink(fd).toString().startsWith("/proc/")) {
-                        count++;
+                    String target = Files.readSymbolicLink(fd).toString();
+                    if (target.startsWith("/proc/")) {
+                        continue;   // directory streams on /proc: the JVM holds a second one at times
                     }
-                } catch (IOException gone) {
-                    // closed while listed
-                }
-            }
-        }
-        return count;
-    }
-
-    private static long openSockets() throws IOException {
-        long count = 0;
-        try (Stream<Path> fds = Files.list(Path.of("/proc/self/fd"))) {
-            for (Path fd : (Iterable<Path>) fds::iterator) {
-                try {
-                    if (Files.readSymbolicLink(fd).toString().startsWith("socket:")) {
-                        count++;
-                    }
+                    all++;
+                    sockets += target.startsWith("socket:") ? 1 : 0;
                 } catch (IOException gone) {
                     // closed meanwhile, such as the listing's own descriptor
                 }
             }
         }
-        return count;
+        return new long[] {all, sockets};
     }
 }

@@ -12,8 +12,10 @@ import java.util.zip.ZipEntry;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
 
-/** dist/portula.jar, the one with both builds, in the 64-bit and the i386 JVM. */
+/** dist/portula.jar, the one with every platform's library, in each platform's JVM. */
 @Tag("dist")
 class DistJarTest {
     private static final String JAR = ChildJvm.property("portula.dist.jar");
@@ -21,46 +23,61 @@ class DistJarTest {
     @TempDir
     Path temp;
 
-    /** ELF class byte: 2 for 64-bit code, 1 for 32-bit. */
-    private static int elfClass(JarFile jar, String entry) throws Exception {
+    private static String library(String arch) {
+        return arch.equals("x86") || arch.equals("arm") ? "libportula32" : "libportula64";
+    }
+
+    /** ELF class (1: 32-bit, 2: 64-bit) and machine of a jar entry. */
+    private static int[] elf(JarFile jar, String entry) throws Exception {
         ZipEntry e = jar.getEntry(entry);
         assertNotNull(e, entry + " is not in " + JAR);
         try (InputStream in = jar.getInputStream(e)) {
-            byte[] head = in.readNBytes(5);
+            byte[] head = in.readNBytes(20);
             assertEquals("\u007fELF", new String(head, 0, 4, "ISO-8859-1"), entry);
-            return head[4];
+            return new int[] {head[4], (head[18] & 0xFF) | (head[19] & 0xFF) << 8};
         }
     }
 
     @Test
-    void holdsBothLibrariesEachInItsPlaceAndTheTool() throws Exception {
+    void holdsEachPlatformsLibraryInItsPlaceAndTheTool() throws Exception {
         try (JarFile jar = new JarFile(JAR)) {
-            assertEquals(2, elfClass(jar, "linux-x86-64/libportula64.so"));
-            assertEquals(1, elfClass(jar, "linux-x86/libportula32.so"));
+            // ELF class and machine: EM_X86_64 62, EM_386 3, EM_AARCH64 183, EM_ARM 40
+            int[][] expected = {{2, 62}, {1, 3}, {2, 183}, {1, 40}};
+            String[] arches = {"x86-64", "x86", "aarch64", "arm"};
+            for (int i = 0; i < arches.length; i++) {
+                String entry = "linux-" + arches[i] + "/" + library(arches[i]) + ".so";
+                int[] found = elf(jar, entry);
+                assertEquals(expected[i][0], found[0], entry + ": ELF class");
+                assertEquals(expected[i][1], found[1], entry + ": ELF machine");
+            }
             assertNotNull(jar.getEntry("com/orvanta/jni/HIDClassConnector.class"));
             assertEquals("com.orvanta.jni.tool.Main", jar.getManifest().getMainAttributes().getValue("Main-Class"));
         }
     }
 
-    private void runsIn(String java, String testbedJar, String testbedDir, String library) throws Exception {
-        ChildJvm list = JarTest.harnessWith(java, JAR, testbedJar, testbedDir, temp.toString(), "tool", "list");
+    @Test
+    void anUnknownArchitectureIsToldAllFourPlatforms() throws Exception {
+        String[] jvm = ChildJvm.property("portula.dist.x86-64").split("\\|");
+        ChildJvm child = ChildJvm.run(jvm[0], List.of("-Djava.library.path=" + jvm[2], "-Dos.arch=riscv64"),
+                List.of(JAR, jvm[1], ChildJvm.harnessJar()), "retry");
+        String message = child.lines("FIRST ").get(0);
+        assertTrue(message.contains("no portula build for os.arch=riscv64"), message);
+        for (String arch : new String[] {"x86-64", "x86", "aarch64", "arm"}) {
+            assertTrue(message.contains("linux-" + arch + "/" + library(arch) + ".so (os.arch "), message);
+        }
+    }
+
+    @ParameterizedTest
+    @ValueSource(strings = {"x86-64", "x86", "aarch64", "arm"})
+    void runsTheToolInEachPlatformsJvm(String arch) throws Exception {
+        // that platform's bin/java-emulated, its emulator's jar and library directory
+        String[] jvm = ChildJvm.property("portula.dist." + arch).split("\\|");
+        ChildJvm list = JarTest.harnessWith(jvm[0], JAR, jvm[1], jvm[2], temp.toString(), "tool", "list");
         assertEquals(0, list.exit, list.all());
         ToolTest.assertTable(list);
-        ChildJvm loaded = JarTest.harnessWith(java, JAR, testbedJar, testbedDir, temp.toString(), "loaded");
+        ChildJvm loaded = JarTest.harnessWith(jvm[0], JAR, jvm[1], jvm[2], temp.toString(), "loaded");
         List<String> lines = loaded.lines("LOADED ");
         assertEquals(1, lines.size(), loaded.all());
-        assertTrue(lines.get(0).startsWith("LOADED " + temp + "/" + library + "-"), loaded.all());
-    }
-
-    @Test
-    void runsIn64BitJvm() throws Exception {
-        runsIn(ChildJvm.property("portula.java.emulated"), ChildJvm.property("portula.testbed.jar"),
-                ChildJvm.property("portula.testbed.dir"), "libportula64");
-    }
-
-    @Test
-    void runsInI386Jvm() throws Exception {
-        runsIn(ChildJvm.property("portula.java32.emulated"), ChildJvm.property("portula.testbed32.jar"),
-                ChildJvm.property("portula.testbed32.dir"), "libportula32");
+        assertTrue(lines.get(0).startsWith("LOADED " + temp + "/" + library(arch) + "-"), loaded.all());
     }
 }

@@ -4,12 +4,16 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.io.DataInputStream;
 import java.nio.file.FileSystem;
 import java.nio.file.FileSystems;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.Collections;
 import java.util.List;
 import java.util.Map;
+import java.util.jar.JarEntry;
+import java.util.jar.JarFile;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Tag;
@@ -25,7 +29,7 @@ import org.junit.jupiter.api.io.TempDir;
 class JarTest {
     static final String BITS = ChildJvm.property("portula.bits");
     static final String LIBRARY = "libportula" + BITS + ".so";
-    static final String RESOURCE = (BITS.equals("64") ? "linux-x86-64/" : "linux-x86/") + LIBRARY;
+    static final String RESOURCE = ChildJvm.property("portula.resource");
 
     @TempDir
     Path temp;
@@ -174,5 +178,35 @@ class JarTest {
         assertEquals(0, list.exit, list.all());
         assertTrue(list.out.startsWith("PATH"), list.all());
         assertFalse(list.err.contains("cannot load"), list.all());
+    }
+
+    /**
+     * Users' classes run on Java 8 (class files of version 52 at most), and
+     * the jar is the automatic module com.orvanta.portula, from which the
+     * library loads as from the class path.
+     */
+    @Test
+    void classesForJava8InANamedModule() throws Exception {
+        String jar = ChildJvm.property("portula.jar");
+        try (JarFile file = new JarFile(jar)) {
+            assertEquals("com.orvanta.portula",
+                    file.getManifest().getMainAttributes().getValue("Automatic-Module-Name"));
+            int classes = 0;
+            for (JarEntry entry : Collections.list(file.entries())) {
+                if (entry.getName().endsWith(".class")) {
+                    try (DataInputStream in = new DataInputStream(file.getInputStream(entry))) {
+                        in.readInt();
+                        in.readUnsignedShort();
+                        assertTrue(in.readUnsignedShort() <= 52, entry.getName() + " needs a VM newer than Java 8");
+                    }
+                    classes++;
+                }
+            }
+            assertTrue(classes > 0, jar);
+        }
+        ChildJvm list = ChildJvm.run(ChildJvm.property("portula.java.plain"), List.of("-Djava.io.tmpdir=" + temp),
+                List.of(), "-p", jar, "-m", "com.orvanta.portula/com.orvanta.jni.tool.Main", "list");
+        assertEquals(0, list.exit, list.all());
+        assertTrue(list.out.startsWith("PATH"), list.all());
     }
 }

@@ -284,7 +284,7 @@ public final class Main {
                     line.append(' ');
                 }
             }
-            out.println(line.toString().replaceAll("\\s+$", ""));
+            out.println(stripTrailing(line.toString()));
         }
         return 0;
     }
@@ -454,6 +454,14 @@ public final class Main {
                     + digitsMax + " hex digits)", usage);
         }
         return Integer.parseInt(digits, 16);
+    }
+
+    private static String stripTrailing(String line) {
+        int end = line.length();
+        while (end > 0 && Character.isWhitespace(line.charAt(end - 1))) {
+            end--;
+        }
+        return line.substring(0, end);
     }
 
     private static String orDash(String text) {
