@@ -9,14 +9,20 @@
  *   _dl_find_object        the unwinder's FDE lookup (GLIBC_2.35): the same
  *                          answer from dl_iterate_phdr
  *   __libc_single_threaded libstdc++'s shortcut (GLIBC_2.32): ours says
- *                          "never", which in a JVM is the truth */
+ *                          "never", which in a JVM is the truth
+ *   getentropy, arc4random std::random_device (GLIBC_2.25, 2.36), which the
+ *                          runtime's string helpers bring in and the library
+ *                          never uses: the getrandom system call itself */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <link.h>
 #include <pthread.h>
 #include <stdint.h>
 #include <string.h>
+#include <errno.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "old_glibc.h"
 
@@ -108,4 +114,26 @@ HIDDEN int _dl_find_object(void *pc, struct dl_find_object *result)
 {
     struct lookup lookup = {(uintptr_t) pc, result};
     return dl_iterate_phdr(find_object, &lookup) ? 0 : -1;
+}
+
+HIDDEN int getentropy(void *buffer, size_t length)
+{
+    if (length > 256) {
+        errno = EIO;
+        return -1;
+    }
+    for (size_t done = 0; done < length;) {
+        long got = syscall(SYS_getrandom, (char *) buffer + done, length - done, 0);
+        if (got < 0 && errno != EINTR)
+            return -1;
+        done += got > 0 ? (size_t) got : 0;
+    }
+    return 0;
+}
+
+HIDDEN uint32_t arc4random(void)
+{
+    uint32_t value = 0;
+    (void) getentropy(&value, sizeof value);
+    return value;
 }

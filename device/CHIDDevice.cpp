@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <initializer_list>
-#include <string>
 
 int32_t CHIDDevice::ref_counter = 0;
 
@@ -41,8 +40,7 @@ thread_local const wchar_t *t_error = nullptr;
 // lines: each enumeration leaked them. hidapi reads the uevent through
 // udev_device_get_sysattr_value, wrapped at link time (device/CMakeLists.txt)
 // so that it sees only the last line of each: what it kept anyway.
-std::string without_repeated_names(const char *uevent) {
-    std::string out;
+void without_repeated_names(const char *uevent, char *out, size_t size) {
     const char *last_name = nullptr;
     const char *last_uniq = nullptr;
     for (const char *line = uevent; *line != 0;) {
@@ -51,15 +49,20 @@ std::string without_repeated_names(const char *uevent) {
         const char *end = std::strchr(line, '\n');
         line = end != nullptr ? end + 1 : line + std::strlen(line);
     }
+    size_t used = 0;
     for (const char *line = uevent; *line != 0;) {
         const char *end = std::strchr(line, '\n');
         const char *next = end != nullptr ? end + 1 : line + std::strlen(line);
         const bool repeated = (std::strncmp(line, "HID_NAME=", 9) == 0 && line != last_name) ||
                               (std::strncmp(line, "HID_UNIQ=", 9) == 0 && line != last_uniq);
-        if (!repeated) out.append(line, next);
+        const size_t length = static_cast<size_t>(next - line);
+        if (!repeated && used + length < size) {
+            std::memcpy(out + used, line, length);
+            used += length;
+        }
         line = next;
     }
-    return out;
+    out[used] = 0;
 }
 
 // hidapi decodes sysfs strings (and its error texts) with mbstowcs in the
@@ -120,18 +123,18 @@ hid_device *CHIDDevice::open_device(int vendor_id, int product_id) {
     // both IDs, except that records without a node are passed over, where
     // hid_open would give up.
     hid_device_info *list = enumerate_devices(vendor_id, product_id);
-    std::string path;
-    for (const hid_device_info *d = list; d != nullptr && path.empty(); d = d->next) {
-        if (d->vendor_id == low16(vendor_id) && d->product_id == low16(product_id) && d->path != nullptr) {
-            path = d->path;
-        }
+    const hid_device_info *pick = list;
+    while (pick != nullptr && (pick->vendor_id != low16(vendor_id) || pick->product_id != low16(product_id) ||
+                               pick->path == nullptr)) {
+        pick = pick->next;
+    }
+    if (pick != nullptr) {
+        open_device(pick->path);
+    } else {
+        t_error = L"Device with requested VID/PID not found";
     }
     hid_free_enumeration(list);
-    if (path.empty()) {
-        t_error = L"Device with requested VID/PID not found";
-        return nullptr;
-    }
-    return open_device(path.c_str());
+    return device;
 }
 
 hid_device *CHIDDevice::open_device(const char *path) {
@@ -263,12 +266,9 @@ __wrap_udev_device_get_sysattr_value(struct udev_device *device, const char *nam
     if (value == nullptr) {
         return "";
     }
-    try {
-        thread_local std::string kept;  // hidapi copies it before the next call
-        kept = without_repeated_names(value);
-        return kept.c_str();
-    } catch (...) {  // no memory: hidapi leaks, as it would without the wrap
-        return value;
-    }
+    // hidapi copies it before the next call; libudev reads at most a page
+    thread_local char kept[4096];
+    without_repeated_names(value, kept, sizeof kept);
+    return kept;
 }
 }

@@ -112,6 +112,7 @@ class HidWatchTest extends EmulatedDevices {
             }
         }
         for (EmulatedHid.Device d : live) {
+            recorder.awaitAttach(d.path());
             d.unplug();
         }
         Map<String, Integer> attachedNow = new HashMap<>();   // path -> 1 while attached
