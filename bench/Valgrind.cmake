@@ -2,7 +2,7 @@
 # portula_add_emulated_test does. umockdev's preload and GLib keep caches for
 # the process's life: only definite and indirect leaks count.
 find_program(VALGRIND valgrind REQUIRED)
-set(_preload "${PORTULA_UMOCKDEV_PRELOAD} $<TARGET_FILE:testbed_fstat_shim>")
+set(_preload "$<TARGET_FILE:testbed_fstat_shim> ${PORTULA_UMOCKDEV_PRELOAD}")
 foreach(target chiddevice_test bridge_helpers_test hid_testbed_test)
   add_test(NAME valgrind_${target}
     COMMAND "${VALGRIND}" --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect

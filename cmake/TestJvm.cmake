@@ -108,7 +108,7 @@ endfunction()
 # A native test that must see the emulated devices: run with the preloads,
 # under qemu where the build's code is foreign here.
 function(portula_add_emulated_test name target)
-  set(preload "${PORTULA_UMOCKDEV_PRELOAD} $<TARGET_FILE:testbed_fstat_shim>")
+  set(preload "$<TARGET_FILE:testbed_fstat_shim> ${PORTULA_UMOCKDEV_PRELOAD}")
   if(PORTULA_ASAN_RUNTIME)
     set(preload "${PORTULA_ASAN_RUNTIME} ${preload}")
   endif()

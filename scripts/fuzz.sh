@@ -47,7 +47,7 @@ build() {  # tree, extra cmake options
 }
 
 preload() {  # the emulator's, as every emulated test has it
-  echo "/usr/lib/x86_64-linux-gnu/libumockdev-preload.so.0 $root/$1/libtestbed_fstat.so"
+  echo "$root/$1/libtestbed_fstat.so /usr/lib/x86_64-linux-gnu/libumockdev-preload.so.0"
 }
 
 hidapi=$(fetch_hidapi)

@@ -2,8 +2,8 @@
 // entries and /dev/hidraw nodes that the real hidapi (hidraw back end) finds,
 // opens, reads and writes.
 //
-// The process must start with LD_PRELOAD="libumockdev-preload.so.0
-// libtestbed_fstat.so"; a preload loaded later does not take over libc calls.
+// The process must start with LD_PRELOAD="libtestbed_fstat.so
+// libumockdev-preload.so.0"; a preload loaded later does not take over libc calls.
 // Close every hidapi handle before the Testbed is destroyed: an orphaned
 // handle's next hid_write blocks forever.
 #pragma once

@@ -1,4 +1,4 @@
-/* Preloaded after libumockdev-preload: umockdev 0.17 redirects stat() but
+/* Preloaded before libumockdev-preload. umockdev 0.17 redirects stat() but
  * not fstat(), so an open emulated node looks like the FIFO behind it and
  * hidapi's string getters (fstat, then /sys/dev/char/MAJ:MIN) fail. For fds
  * on $UMOCKDEV_DIR/dev/<name> this reports S_IFCHR with the major:minor that
@@ -8,8 +8,15 @@
  * structs, so each is wrapped with its own type. Both libraries are built
  * against glibc >= 2.33, which exports fstat and fstat64 directly; but
  * libportula's hidapi goes through the old __fxstat (bridge/glibc_compat.c),
- * so that is wrapped too. */
+ * so that is wrapped too.
+ *
+ * umockdev's fstatfs() maps the fd to a path in static buffers, unlocked:
+ * two threads at once (a watch's thread listing a device while the test
+ * plugs the next one) can garble both, libudev then takes the mocked /sys
+ * for some other file system and a uevent is never sent. This shim, ahead
+ * of it, lets one call in at a time. */
 #define _GNU_SOURCE
+#include <pthread.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
@@ -17,6 +24,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -29,6 +37,8 @@
 typedef int (*fstat_fn)(int, struct stat *);
 typedef int (*fstat64_fn)(int, struct stat64 *);
 typedef int (*fxstat_fn)(int, int, struct stat *);
+typedef int (*fstatfs_fn)(int, struct statfs *);
+typedef int (*fstatfs64_fn)(int, struct statfs64 *);
 
 /* Looked up on first use: another preload's constructor may call fstat
  * before ours would run. */
@@ -125,5 +135,35 @@ int __fxstat(int version, int fd, struct stat *buf)
     int result = next(version, fd, buf);
     if (result == 0)
         fix_up(fd, &buf->st_mode, &buf->st_rdev);
+    return result;
+}
+
+static pthread_mutex_t fstatfs_lock = PTHREAD_MUTEX_INITIALIZER;
+
+int fstatfs(int fd, struct statfs *buf)
+{
+    static void *real;
+    fstatfs_fn next = (fstatfs_fn) next_symbol(&real, "fstatfs", NULL);
+    if (!next) {
+        errno = ENOSYS;
+        return -1;
+    }
+    pthread_mutex_lock(&fstatfs_lock);
+    int result = next(fd, buf);
+    pthread_mutex_unlock(&fstatfs_lock);
+    return result;
+}
+
+int fstatfs64(int fd, struct statfs64 *buf)
+{
+    static void *real;
+    fstatfs64_fn next = (fstatfs64_fn) next_symbol(&real, "fstatfs64", NULL);
+    if (!next) {
+        errno = ENOSYS;
+        return -1;
+    }
+    pthread_mutex_lock(&fstatfs_lock);
+    int result = next(fd, buf);
+    pthread_mutex_unlock(&fstatfs_lock);
     return result;
 }

@@ -741,7 +741,7 @@ struct Testbed::Impl {
   Impl() {
     if (!preload_active())
       fail("libumockdev-preload.so.0 is not loaded: start the process with "
-           "LD_PRELOAD=\"libumockdev-preload.so.0 libtestbed_fstat.so\"");
+           "LD_PRELOAD=\"libtestbed_fstat.so libumockdev-preload.so.0\"");
     if (g_testbed_alive.exchange(true)) fail("another Testbed is alive in this process");
     try {
       {

@@ -1,11 +1,13 @@
 // Drives the emulator through the real hidapi (hidraw back end). Run with
-// LD_PRELOAD="libumockdev-preload.so.0 libtestbed_fstat.so".
+// LD_PRELOAD="libtestbed_fstat.so libumockdev-preload.so.0".
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <hidapi.h>
 #include <linux/hidraw.h>
+#include <linux/magic.h>
 #include <sys/ioctl.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,6 +82,26 @@ TEST(Testbed, OneInstancePerProcess) {
   ASSERT_TRUE(testbed::preload_active());
   testbed::Testbed bed;
   EXPECT_THROW(testbed::Testbed second, std::runtime_error);
+}
+
+// libudev fstatfs()es every device it opens; a wrong answer loses a uevent
+TEST(Testbed, MockedSysIsSysfsToEveryThreadAtOnce) {
+  testbed::Testbed bed;
+  bed.add(config(0x0001));
+  std::vector<std::future<int>> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.push_back(std::async(std::launch::async, [] {
+      const int fd = ::open("/sys/devices", O_RDONLY | O_DIRECTORY);
+      if (fd < 0) return -1;
+      int wrong = 0;
+      for (int i = 0; i < 20000; ++i) {
+        struct statfs fs;
+        if (::fstatfs(fd, &fs) != 0 || fs.f_type != SYSFS_MAGIC) ++wrong;
+      }
+      ::close(fd);
+      return wrong;
+    }));
+  for (auto& t : threads) EXPECT_EQ(t.get(), 0);
 }
 
 TEST(Enumeration, ReportsIdsStringsAndDescriptorUsage) {

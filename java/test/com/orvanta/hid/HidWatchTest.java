@@ -120,6 +120,8 @@ class HidWatchTest extends EmulatedDevices {
         int detaches = 0;
         while (detaches < DEVICES) {
             String call = recorder.next();
+            assertTrue(call.startsWith("+") || call.startsWith("-"),
+                    call + " after " + attaches + " attaches and " + detaches + " detaches");
             String path = call.substring(1);
             if (call.startsWith("+")) {
                 assertEquals(null, attachedNow.put(path, 1), "two attaches of " + path);
