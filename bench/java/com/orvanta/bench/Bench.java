@@ -269,7 +269,12 @@ public final class Bench {
             long[] arrived = new long[perRound];
             java.util.concurrent.atomic.AtomicInteger next = new java.util.concurrent.atomic.AtomicInteger();
             try (HidDevice device = Hid.open(quiet.path())) {
-                device.setInputReportListener((d, report) -> arrived[next.getAndIncrement()] = System.nanoTime());
+                device.setInputReportListener((d, report) -> {
+                    // the time first, then the count that publishes it
+                    int k = next.get();
+                    arrived[k] = System.nanoTime();
+                    next.set(k + 1);
+                });
                 Thread.sleep(100);
                 for (int i = 0; i < perRound; i++) {
                     long pushed = System.nanoTime();
@@ -359,6 +364,8 @@ public final class Bench {
             PollingWatcher poller = new PollingWatcher(heard);
             for (int i = 0; i < polledPerRound; i += 2) {
                 product++;
+                // at a random phase of the period: else each plug follows a poll
+                Thread.sleep(java.util.concurrent.ThreadLocalRandom.current().nextInt(500));
                 polled.add(plugged(emulator, product, heard));
             }
             poller.stop();
