@@ -3,9 +3,11 @@
 # (nothing is asserted). Two JVMs without -Xcheck:jni:
 #   bridge  the no-op build of libportula64.so: bridge vs bare JNI vs JNA, 10^6 calls
 #   device  the real library: echo round trips Java vs C++, enumeration of 1,000 devices
+# Installs what it needs first, as the demo and the tests do.
 # BENCH_ENUMERATIONS (default 100) sets how many enumerations the heap check makes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh > /dev/null
 cmake --preset linux64 > /dev/null
 cmake --build --preset linux64 -j"$(nproc)" --target portula_bench_java > /dev/null
 # shellcheck disable=SC1091

@@ -42,6 +42,18 @@ for arch in arm64 armhf; do
 done
 FOREIGN_ARCHS=(i386 arm64 armhf)
 
+# A mirror in mid-sync fails some index files: try again, then go on with
+# what came, since install says clearly if a package is still out of reach.
+update() {
+  local try
+  for try in 1 2 3; do
+    $SUDO "${APT[@]}" update && return 0
+    echo "setup: apt-get update failed (try $try of 3)" >&2
+    sleep $((try * 10))
+  done
+  return 0
+}
+
 missing() {
   local p out=()
   for p in "$@"; do
@@ -61,10 +73,10 @@ done
 todo=$(missing "${HOST_PKGS[@]}" "${FUZZ_PKGS[@]}" "${I386_PKGS[@]}" "${ARM_PKGS[@]}")
 if [ -n "$todo" ]; then
   if [ -n "${NEED_UPDATE:-}" ] || [ ! -f /var/lib/apt/lists/lock ]; then
-    $SUDO "${APT[@]}" update
+    update
   fi
   # shellcheck disable=SC2086
-  $SUDO "${APT[@]}" install $todo || { $SUDO "${APT[@]}" update && $SUDO "${APT[@]}" install $todo; }
+  $SUDO "${APT[@]}" install $todo || { update && $SUDO "${APT[@]}" install $todo; }
 fi
 # umockdev's tools package (which holds its preload library) is not
 # co-installable for two architectures: unpack each foreign one into
