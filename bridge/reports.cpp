@@ -24,10 +24,6 @@ constexpr jint kMaxReport = 16384;
 // request's number.
 constexpr jint kMaxRequest = (1 << 14) - 1;
 
-bool in_array(JNIEnv *env, jbyteArray array, jint offset, jint length) {
-    return array != nullptr && offset >= 0 && length >= 0 && length <= env->GetArrayLength(array) - offset;
-}
-
 using GetReport = int (CHIDDevice::*)(unsigned char *, size_t);
 
 // A feature or input report asked for by ID: what the device sent, report ID first.
@@ -65,20 +61,21 @@ jbyteArray get_report(JNIEnv *env, const char *function, jlong handle, jint repo
 
 }  // namespace
 
-// static native int _hid_read_timeout(long handle, byte[] buffer, int offset, int length,
-//     int timeoutMillis) throws HIDException
+// private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset,
+//     int length, int timeoutMillis) throws HIDException
 // The bytes received into buffer from offset, or 0 when the time ran out; a
 // timeout below 0 waits without limit. Allocates nothing: the report comes
-// to the stack, then into the array.
-JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1timeout(JNIEnv *env, jclass, jlong handle,
-                                                                            jbyteArray buffer, jint offset,
-                                                                            jint length, jint timeout) {
+// to the stack, then into the array. Java has checked the bounds, and passes
+// null for a buffer they do not fit; the copy checks them once more.
+JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1timeout0(JNIEnv *env, jclass, jlong handle,
+                                                                             jbyteArray buffer, jint offset,
+                                                                             jint length, jint timeout) {
     CHIDDevice *device = from_handle(handle);
     if (device == nullptr) {
         PORTULA_THROW(env, __func__, "Invalid handle passed.");
         return 0;
     }
-    if (!in_array(env, buffer, offset, length)) {
+    if (buffer == nullptr || offset < 0 || length < 0) {
         PORTULA_THROW(env, __func__, "Buffer is invalid.");
         return 0;
     }

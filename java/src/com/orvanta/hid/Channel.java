@@ -105,28 +105,39 @@ final class Channel implements Runnable {
             waitToRead(start, timeoutMillis);
         }
         try {
-            int slice = timeoutMillis < 0 ? SLICE_MILLIS : Math.min(timeoutMillis, SLICE_MILLIS);
-            while (true) {
-                check();
-                int received;
-                try {
-                    received = HIDNatives._hid_read_timeout(reader, buffer, offset, length, slice);
-                } catch (HIDException e) {
-                    throw failure(e, reader);
-                }
-                if (received > 0 || timeoutMillis == 0) {
-                    return received;
-                }
-                if (timeoutMillis > 0) {
-                    long left = timeoutMillis - TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start);
-                    if (left <= 0) {
-                        return 0;
-                    }
-                    slice = (int) Math.min(left, SLICE_MILLIS);
-                }
-            }
+            check();
+            int received = readSlice(buffer, offset, length, timeoutMillis >= 0 && timeoutMillis < SLICE_MILLIS
+                    ? timeoutMillis : SLICE_MILLIS);
+            return received > 0 || timeoutMillis == 0 ? received : readOn(buffer, offset, length, timeoutMillis, start);
         } finally {
             reading.lazySet(0);
+        }
+    }
+
+    /** The slices after a first that ran out: call with the gate held. */
+    private int readOn(byte[] buffer, int offset, int length, int timeoutMillis, long start) throws HidException {
+        while (true) {
+            int slice = SLICE_MILLIS;
+            if (timeoutMillis > 0) {
+                long left = timeoutMillis - TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start);
+                if (left <= 0) {
+                    return 0;
+                }
+                slice = (int) Math.min(left, SLICE_MILLIS);
+            }
+            check();
+            int received = readSlice(buffer, offset, length, slice);
+            if (received > 0) {
+                return received;
+            }
+        }
+    }
+
+    private int readSlice(byte[] buffer, int offset, int length, int slice) throws HidException {
+        try {
+            return HIDNatives._hid_read_timeout(reader, buffer, offset, length, slice);
+        } catch (HIDException e) {
+            throw failure(e, reader);
         }
     }
 

@@ -30,7 +30,16 @@ public final class HIDNatives {
      * @param timeoutMillis how long to wait for a report: 0 does not wait, below 0 waits without limit
      * @return the bytes received (a report longer than {@code length} is cut), or 0 when the time ran out
      */
-    public static native int _hid_read_timeout(long handle, byte[] buffer, int offset, int length,
+    public static int _hid_read_timeout(long handle, byte[] buffer, int offset, int length, int timeoutMillis)
+            throws HIDException {
+        // The bounds are checked here, where the array's length costs nothing;
+        // asked of the VM, it would cost a read of 64 bytes half as much again.
+        // A buffer they do not fit goes on as none, which the native refuses.
+        boolean fits = buffer != null && offset >= 0 && length >= 0 && length <= buffer.length - offset;
+        return _hid_read_timeout0(handle, fits ? buffer : null, offset, length, timeoutMillis);
+    }
+
+    private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset, int length,
             int timeoutMillis) throws HIDException;
 
     /**

@@ -21,7 +21,7 @@ class NativesTest extends Emulation {
     @Test
     void eachNativeRejectsHandleZeroFromItsOwnPlace() {
         byte[] b = new byte[8];
-        assertRaisesIn("reports.cpp", INVALID, "_1hid_1read_1timeout", () -> HIDNatives._hid_read_timeout(0, b, 0, 8, 0));
+        assertRaisesIn("reports.cpp", INVALID, "_1hid_1read_1timeout0", () -> HIDNatives._hid_read_timeout(0, b, 0, 8, 0));
         assertRaisesIn("reports.cpp", INVALID, "_1hid_1send_1feature_1report",
                 () -> HIDNatives._hid_send_feature_report(0, b));
         assertRaisesIn("reports.cpp", INVALID, "_1hid_1get_1feature_1report",
@@ -45,7 +45,7 @@ class NativesTest extends Emulation {
         EmulatedHid.Device numbered = emulator.add(VID, 0x0003, "Orvanta Labs", "Numbered", "N-1", false, true);
         long h = handle();
         byte[] b = new byte[8];
-        String read = "_1hid_1read_1timeout";
+        String read = "_1hid_1read_1timeout0";   // Java checks the bounds, its native raises
         assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, null, 0, 8, 0));
         assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, 4, 5, 0));
         assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, -1, 1, 0));
@@ -68,6 +68,12 @@ class NativesTest extends Emulation {
         HIDException indexed = assertRaisesIn("details.cpp", "Device string is unavailable.", "_1hid_1get_1indexed_1string",
                 () -> HIDNatives._hid_get_indexed_string(h, 1));
         assertEquals("hid_get_indexed_string: not supported by hidraw", indexed.getHidapiError());
+
+        // a buffer the report does not fit is refused before the report is taken
+        numbered.pushInput(new byte[] {7, 1, 2, 3, 4, 5, 6});
+        assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, 2, 7, 500));
+        assertEquals(7, HIDNatives._hid_read_timeout(h, b, 1, 7, 500));
+        assertArrayEquals(new byte[] {0, 7, 1, 2, 3, 4, 5, 6}, b);
 
         numbered.setFeatureReport(new byte[] {3, 4, 5});
         assertArrayEquals(new byte[] {3, 4, 5}, HIDNatives._hid_get_feature_report(h, 3, 17));
