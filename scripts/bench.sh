@@ -7,7 +7,7 @@
 # BENCH_ENUMERATIONS (default 100) sets how many enumerations the heap check makes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh > /dev/null
+scripts/setup.sh --host > /dev/null
 cmake --preset linux64 > /dev/null
 cmake --build --preset linux64 -j"$(nproc)" --target portula_bench_java > /dev/null
 # shellcheck disable=SC1091

@@ -4,7 +4,7 @@
 # own HID devices instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh >/dev/null
+scripts/setup.sh --host >/dev/null
 cmake --preset linux64 >/dev/null
 cmake --build --preset linux64 -j"$(nproc)" --target portula portula_demo portula_testbed_jni >/dev/null
 B=build/linux64

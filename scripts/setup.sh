@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests, the demo, the 32-bit x86 build and
 # the ARM builds need (Debian 12, as root or through sudo). Safe to run again:
-# apt skips what is there.
+# apt skips what is there. With --host, only what the 64-bit build, its demo
+# and the benchmark need.
 set -euo pipefail
+HOST_ONLY=""
+if [ "${1:-}" = "--host" ]; then HOST_ONLY=1; fi
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -61,6 +64,17 @@ missing() {
   done
   echo "${out[@]:-}"
 }
+
+if [ -n "$HOST_ONLY" ]; then
+  todo=$(missing "${HOST_PKGS[@]}")
+  if [ -n "$todo" ]; then
+    [ -f /var/lib/apt/lists/lock ] || update
+    # shellcheck disable=SC2086
+    $SUDO "${APT[@]}" install $todo || { update && $SUDO "${APT[@]}" install $todo; }
+  fi
+  echo "setup: the host's packages present"
+  exit 0
+fi
 
 for arch in "${FOREIGN_ARCHS[@]}"; do
   if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
