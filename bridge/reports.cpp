@@ -6,6 +6,7 @@
 
 #include "CHIDDevice.h"
 #include "com_orvanta_jni_HIDNatives.h"
+#include "gate.h"
 #include "handle.h"
 #include "hidapi_error.h"
 #include "jni_resources.h"
@@ -59,6 +60,21 @@ jbyteArray get_report(JNIEnv *env, const char *function, jlong handle, jint repo
     return result.release();
 }
 
+// A report into buffer from offset, by way of the stack: the bytes received,
+// or -1 with an HIDException pending.
+jint read_into(JNIEnv *env, const char *function, CHIDDevice *device, jbyteArray buffer, jint offset,
+               jint length, jint timeout) {
+    unsigned char report[kMaxReport];
+    const jint wanted = length < kMaxReport ? length : kMaxReport;
+    const int received = device->read_timeout(report, static_cast<size_t>(wanted), timeout);
+    if (received < 0) {
+        PORTULA_THROW_HIDAPI(env, function, "Read from device failed.", device);
+        return -1;
+    }
+    env->SetByteArrayRegion(buffer, offset, received, reinterpret_cast<const jbyte *>(report));
+    return received;
+}
+
 }  // namespace
 
 // private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset,
@@ -79,15 +95,32 @@ JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1timeout0(JNI
         PORTULA_THROW(env, __func__, "Buffer is invalid.");
         return 0;
     }
-    unsigned char report[kMaxReport];
-    const jint wanted = length < kMaxReport ? length : kMaxReport;
-    const int received = device->read_timeout(report, static_cast<size_t>(wanted), timeout);
-    if (received < 0) {
-        PORTULA_THROW_HIDAPI(env, __func__, "Read from device failed.", device);
+    const jint received = read_into(env, __func__, device, buffer, offset, length, timeout);
+    return received < 0 ? 0 : received;
+}
+
+// private static native int _hid_read_armed0(long handle, long epoch, byte[] buffer,
+//     int offset, int length, int timeoutMillis) throws HIDException
+// As _hid_read_timeout0, for the read gate's owner, which has marked its read
+// in flight: -1, with the handle not touched, once the gate epoch is not epoch.
+JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1armed0(JNIEnv *env, jclass, jlong handle,
+                                                                           jlong epoch, jbyteArray buffer,
+                                                                           jint offset, jint length,
+                                                                           jint timeout) {
+    if (!portula::gate_still(epoch)) {
+        return -1;
+    }
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, __func__, "Invalid handle passed.");
         return 0;
     }
-    env->SetByteArrayRegion(buffer, offset, received, reinterpret_cast<const jbyte *>(report));
-    return received;
+    if (buffer == nullptr || offset < 0 || length < 0) {
+        PORTULA_THROW(env, __func__, "Buffer is invalid.");
+        return 0;
+    }
+    const jint received = read_into(env, __func__, device, buffer, offset, length, timeout);
+    return received < 0 ? 0 : received;
 }
 
 // static native void _hid_send_feature_report(long handle, byte[] data) throws HIDException

@@ -15,9 +15,17 @@ import java.util.concurrent.locks.ReentrantLock;
  * One open device's two native handles, on the same path: one that only
  * reads, and one for everything else. hidapi keeps state per open device (its
  * last error) that two threads must not touch at once; with a handle each, a
- * write never waits for a read. Each handle has its lock (for reads, a flag),
+ * write never waits for a read. Each handle has its lock (for reads, a gate),
  * and closing waits for both, so no call can reach a freed device. Reads wait in slices of at most
  * {@link #SLICE_MILLIS}, so a close waits no longer than that for one.
+ *
+ * <p>The read gate is biased. The first thread to read owns it and passes it
+ * with no atomic instruction: it raises {@code ownerBusy}, and the native read
+ * goes to the device only while the process-wide gate epoch is still the one it
+ * armed with. Close, and any other thread's read, move the epoch (a heavy
+ * barrier on every thread), so the owner's next slice finds it moved and takes
+ * the gate the usual way, and wait for the owner's slice in flight. A thread
+ * that reads after another thread took the gate from its owner never owns it again.
  *
  * <p>This is also the action that closes a device dropped without close().
  */
@@ -34,6 +42,17 @@ final class Channel implements Runnable {
     // 1 while a read is in flight: lighter than a lock on the path that
     // must cost next to nothing (no fence on the way out)
     private final AtomicInteger reading = new AtomicInteger();
+    // the gate's owner; set, and cleared once revoked, under the gate by that thread
+    private volatile Thread owner;
+    // the owner's alone: the epoch its reads go with, or NONE
+    private long armed = NONE;
+    // 1 while the owner's slice is in flight
+    private final AtomicInteger ownerBusy = new AtomicInteger();
+    // set for good when another thread, or close, took the gate from its owner
+    private volatile boolean revoked;
+    private static final long NONE = -1;
+    // the heavy barrier is to be had (not under every kernel or emulator)
+    private static final boolean BIASED = HIDNatives._gate_epoch() >= 0;
     private final ReentrantLock controlLock = new ReentrantLock();
     private volatile boolean closed;
     private volatile boolean gone;
@@ -82,11 +101,16 @@ final class Channel implements Runnable {
             return;
         }
         closed = true;
+        if (BIASED) {
+            HIDNatives._gate_advance();
+        }
         // Whoever started a read before seeing closed is seen here: the flag
         // and the count are each written, then the other read, both volatile.
+        // An owner that armed after the epoch moved saw closed, and armed none.
         while (reading.get() != 0) {
             LockSupport.parkNanos(TimeUnit.MILLISECONDS.toNanos(1));
         }
+        waitForOwner();
         controlLock.lock();
         controlLock.unlock();
         synchronized (Registry.LOCK) {
@@ -101,43 +125,100 @@ final class Channel implements Runnable {
      */
     int read(byte[] buffer, int offset, int length, int timeoutMillis) throws HidException {
         long start = timeoutMillis > 0 ? System.nanoTime() : 0;
+        if (owner == Thread.currentThread()) {
+            int received = readOwned(buffer, offset, length, timeoutMillis, start);
+            if (received != HIDNatives.GATE_MOVED) {
+                return received;
+            }
+        }
         if (!reading.compareAndSet(0, 1)) {
             waitToRead(start, timeoutMillis);
         }
         try {
-            check();
-            int received = readSlice(buffer, offset, length, timeoutMillis >= 0 && timeoutMillis < SLICE_MILLIS
-                    ? timeoutMillis : SLICE_MILLIS);
-            return received > 0 || timeoutMillis == 0 ? received : readOn(buffer, offset, length, timeoutMillis, start);
+            claim();
+            while (true) {
+                int slice = slice(timeoutMillis, start);
+                check();
+                int received;
+                try {
+                    received = HIDNatives._hid_read_timeout(reader, buffer, offset, length, Math.max(slice, 0));
+                } catch (HIDException e) {
+                    throw failure(e, reader);
+                }
+                if (received > 0 || slice <= 0) {
+                    return received;
+                }
+            }
         } finally {
             reading.lazySet(0);
         }
     }
 
-    /** The slices after a first that ran out: call with the gate held. */
-    private int readOn(byte[] buffer, int offset, int length, int timeoutMillis, long start) throws HidException {
+    /** The owner's read: GATE_MOVED as soon as a slice finds the gate taken from it. */
+    private int readOwned(byte[] buffer, int offset, int length, int timeoutMillis, long start) throws HidException {
         while (true) {
-            int slice = SLICE_MILLIS;
-            if (timeoutMillis > 0) {
-                long left = timeoutMillis - TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start);
-                if (left <= 0) {
-                    return 0;
+            int slice = slice(timeoutMillis, start);
+            int received;
+            ownerBusy.lazySet(1);
+            try {
+                check();   // outside the catch below: a HidException is an HIDException too
+                try {
+                    received = HIDNatives._hid_read_armed(reader, armed, buffer, offset, length, Math.max(slice, 0));
+                } catch (HIDException e) {
+                    // the native raises only once it saw the epoch stand: the handle is live
+                    throw failure(e, reader);
                 }
-                slice = (int) Math.min(left, SLICE_MILLIS);
+            } finally {
+                ownerBusy.lazySet(0);
             }
-            check();
-            int received = readSlice(buffer, offset, length, slice);
-            if (received > 0) {
+            if (received != 0 || slice <= 0) {
                 return received;
             }
         }
     }
 
-    private int readSlice(byte[] buffer, int offset, int length, int slice) throws HidException {
-        try {
-            return HIDNatives._hid_read_timeout(reader, buffer, offset, length, slice);
-        } catch (HIDException e) {
-            throw failure(e, reader);
+    /** The next slice's length: 0 for no wait, below 0 once a timeout ran out. */
+    private static int slice(int timeoutMillis, long start) {
+        if (timeoutMillis <= 0) {
+            return timeoutMillis == 0 ? 0 : SLICE_MILLIS;
+        }
+        long left = timeoutMillis - TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start);
+        return left <= 0 ? -1 : (int) Math.min(left, SLICE_MILLIS);
+    }
+
+    /**
+     * Under the gate: takes the gate from another thread that owns it, for
+     * good, or makes it this thread's, or arms this owner again.
+     */
+    private void claim() {
+        Thread me = Thread.currentThread();
+        Thread holder = owner;
+        if (holder == null) {
+            if (!BIASED || revoked) {
+                return;
+            }
+            owner = me;
+        } else if (holder != me) {
+            if (!revoked) {
+                revoked = true;
+                HIDNatives._gate_advance();
+                waitForOwner();
+            }
+            return;
+        } else if (revoked) {
+            owner = null;
+            return;
+        }
+        // The epoch first, then closed: a close that moved the epoch after
+        // this read it is waited for; one before it is seen here.
+        long epoch = HIDNatives._gate_epoch();
+        armed = closed ? NONE : epoch;
+    }
+
+    /** Waits for the owner's slice in flight: call after moving the epoch. */
+    private void waitForOwner() {
+        while (ownerBusy.get() != 0) {
+            LockSupport.parkNanos(TimeUnit.MILLISECONDS.toNanos(1));
         }
     }
 

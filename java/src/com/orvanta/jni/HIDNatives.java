@@ -42,6 +42,36 @@ public final class HIDNatives {
     private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset, int length,
             int timeoutMillis) throws HIDException;
 
+    /** What {@link #_hid_read_armed} returns when the gate epoch moved. */
+    public static final int GATE_MOVED = -1;
+
+    /**
+     * As {@link #_hid_read_timeout}, for the owner of a biased read gate,
+     * which marked its read in flight before the call: {@link #GATE_MOVED},
+     * with the handle not touched, unless the gate epoch is still {@code epoch}.
+     */
+    public static int _hid_read_armed(long handle, long epoch, byte[] buffer, int offset, int length,
+            int timeoutMillis) throws HIDException {
+        boolean fits = buffer != null && offset >= 0 && length >= 0 && length <= buffer.length - offset;
+        return _hid_read_armed0(handle, epoch, fits ? buffer : null, offset, length, timeoutMillis);
+    }
+
+    private static native int _hid_read_armed0(long handle, long epoch, byte[] buffer, int offset, int length,
+            int timeoutMillis) throws HIDException;
+
+    /**
+     * The read gate's process-wide epoch now, or -1 where no gate may be
+     * biased (the heavy barrier {@link #_gate_advance} needs is not to be had).
+     */
+    public static native long _gate_epoch();
+
+    /**
+     * Moves the gate epoch, then runs a full memory barrier on every thread of
+     * the process: afterwards, an owner whose read was not yet marked in flight
+     * sees the new epoch. Costs microseconds; for closing and revoking only.
+     */
+    public static native void _gate_advance();
+
     /**
      * Sends a feature report: {@code data[0]} is the report ID (0 if the device numbers none); 1 to
      * 16383 bytes.

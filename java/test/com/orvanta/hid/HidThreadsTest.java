@@ -2,6 +2,7 @@ package com.orvanta.hid;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvanta.hid.HidException.Reason;
@@ -12,8 +13,10 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.SplittableRandom;
 import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.ExecutionException;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicLong;
 import java.util.stream.Stream;
@@ -31,10 +34,13 @@ class HidThreadsTest extends EmulatedDevices {
     // a thread per task: a read that waits without limit holds its thread
     private final ExecutorService threads = Executors.newCachedThreadPool();
 
+    /** A read on a thread of its own, which a first read that does not wait made the gate's owner. */
     private CompletableFuture<Object> readInBackground(HidDevice d, int timeoutMillis) {
         return CompletableFuture.supplyAsync(() -> {
             try {
-                return d.read(new byte[64], timeoutMillis);
+                byte[] report = new byte[64];
+                int received = d.read(report, 0);
+                return received > 0 ? received : d.read(report, timeoutMillis);
             } catch (HidException e) {
                 return e;
             }
@@ -82,6 +88,9 @@ class HidThreadsTest extends EmulatedDevices {
             HidDevice d = Hid.open(devices.get(race % devices.size()).path());
             int timeout = random.nextInt(3) - 1;   // -1, 0 or 1 ms
             CompletableFuture<Object> read = readInBackground(d, timeout);
+            // half the time a second reader, which takes the gate from the first
+            CompletableFuture<Object> second = random.nextBoolean() ? readInBackground(d, timeout)
+                    : CompletableFuture.completedFuture(0);
             CompletableFuture<Object> write = CompletableFuture.supplyAsync(() -> {
                 try {
                     d.write(bytes(0, 1, 2));
@@ -94,10 +103,13 @@ class HidThreadsTest extends EmulatedDevices {
                 Thread.sleep(0, random.nextInt(500_000));
             }
             d.close();
-            for (CompletableFuture<Object> f : List.of(read, write)) {
+            for (CompletableFuture<Object> f : List.of(read, second, write)) {
                 Object outcome = f.get(10, TimeUnit.SECONDS);
                 if (outcome instanceof HidException) {
-                    assertEquals(Reason.CLOSED, ((HidException) outcome).reason(), "seed " + seed + ": " + outcome);
+                    Reason reason = ((HidException) outcome).reason();
+                    // a reader whose timeout passed while the other read: BUSY
+                    assertTrue(reason == Reason.CLOSED || reason == Reason.BUSY && f != write,
+                            "seed " + seed + ": " + outcome);
                 } else if (outcome instanceof Integer && (Integer) outcome > 0) {
                     reports.incrementAndGet();
                 }
@@ -111,6 +123,45 @@ class HidThreadsTest extends EmulatedDevices {
         System.out.printf("HidThreadsTest: %d races (seed %d), %d reads got a report%n", RACES, seed, reports.get());
         assertEquals(handles, LiveHandles.count(), "handles alive after the races");
         assertEquals(fds, settledFds(fds), "descriptors after the races");
+    }
+
+    @Test
+    void theReadGatePassesBetweenThreadsAndEachReportGoesToOneOfThem() throws Exception {
+        HidDevice d = open(echo(0x0001));
+        ExecutorService first = Executors.newSingleThreadExecutor();
+        ExecutorService second = Executors.newSingleThreadExecutor();
+        try {
+            byte[] report = new byte[64];
+            // the first thread's first read makes the gate its own, its second
+            // passes it as the owner; the second thread takes it for good
+            ExecutorService[] readers = {first, first, second, first, second, first};
+            for (int i = 0; i < readers.length; i++) {
+                ExecutorService reader = readers[i];
+                d.write(bytes(0, i));
+                assertEquals(1, (int) reader.submit(() -> d.read(report, 1000)).get(10, TimeUnit.SECONDS));
+                assertEquals(i, report[0]);
+            }
+            // both wait, one write each: each report once, to one of them
+            List<Future<byte[]>> reads = List.of(
+                    first.submit(() -> d.read(-1)), second.submit(() -> d.read(-1)));
+            Thread.sleep(100);
+            d.write(bytes(0, 10));
+            d.write(bytes(0, 11));
+            int sum = 0;
+            for (Future<byte[]> read : reads) {
+                sum += read.get(10, TimeUnit.SECONDS)[0];
+            }
+            assertEquals(21, sum);
+            // and a close ends the read of the thread that first owned the gate
+            Future<Integer> waiting = first.submit(() -> d.read(report, -1));
+            Thread.sleep(100);
+            d.close();
+            ExecutionException e = assertThrows(ExecutionException.class, () -> waiting.get(10, TimeUnit.SECONDS));
+            assertEquals(Reason.CLOSED, ((HidException) e.getCause()).reason());
+        } finally {
+            first.shutdownNow();
+            second.shutdownNow();
+        }
     }
 
     @Test

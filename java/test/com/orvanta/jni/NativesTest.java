@@ -81,6 +81,38 @@ class NativesTest extends Emulation {
     }
 
     @Test
+    void anArmedReadGoesToItsDeviceOnlyWhileTheGateEpochStands() throws Exception {
+        long epoch = HIDNatives._gate_epoch();
+        assertTrue(epoch >= 0, "this kernel has the barrier the biased gate needs");
+        EmulatedHid.Device device = emulator.add(VID, 0x0004, "Orvanta Labs", "Quiet", "Q-1", false, false);
+        long h = handle();
+        HIDClassConnector._hid_open(h, device.path());
+        byte[] b = new byte[8];
+        device.pushInput(new byte[] {5, 6, 7});
+        assertEquals(3, armedRead(h, b, 2, 6));
+        assertArrayEquals(new byte[] {0, 0, 5, 6, 7, 0, 0, 0}, b);
+
+        epoch = HIDNatives._gate_epoch();
+        HIDNatives._gate_advance();
+        assertTrue(HIDNatives._gate_epoch() > epoch);
+        device.pushInput(new byte[] {8, 9});
+        // a moved epoch: the report stays for the next read, and a freed handle would not be touched
+        assertEquals(HIDNatives.GATE_MOVED, HIDNatives._hid_read_armed(h, epoch, b, 0, 8, 500));
+        assertEquals(HIDNatives.GATE_MOVED, HIDNatives._hid_read_armed(0, epoch, b, 0, 8, 500));
+        assertEquals(2, armedRead(h, b, 0, 8));
+        assertEquals(8, b[0]);
+    }
+
+    /** An armed read with the epoch now; again if a close elsewhere (a cleaner's) moved it meanwhile. */
+    private static int armedRead(long h, byte[] b, int offset, int length) throws HIDException {
+        int received;
+        do {
+            received = HIDNatives._hid_read_armed(h, HIDNatives._gate_epoch(), b, offset, length, 500);
+        } while (received == HIDNatives.GATE_MOVED);
+        return received;
+    }
+
+    @Test
     void theOpenDeviceDescribesItself() throws Exception {
         EmulatedHid.Device d = emulator.device(VID, 0x0042).release(0x0321).interfaceNumber(3)
                 .manufacturer("Orvanta \u00e9").product("Widget \ud83d\ude00").serial("W-1").add();
