@@ -38,23 +38,42 @@ I386_PKGS=(
 )
 # The ARM builds: Debian's cross compilers and the arm64 and armhf multiarch
 # packages; their test JVMs always run under qemu-aarch64 / qemu-arm.
-ARM_PKGS=(g++-aarch64-linux-gnu g++-arm-linux-gnueabihf)
-for arch in arm64 armhf; do
-  ARM_PKGS+=(libhidapi-dev:$arch libudev-dev:$arch libumockdev0:$arch libglib2.0-dev:$arch
-             libgtest-dev:$arch openjdk-17-jdk-headless:$arch)
-done
+arm_pkgs() {  # architecture, cross compiler
+  echo "$2" libhidapi-dev:"$1" libudev-dev:"$1" libumockdev0:"$1" libglib2.0-dev:"$1" \
+    libgtest-dev:"$1" openjdk-17-jdk-headless:"$1"
+}
+read -r -a ARM64_PKGS <<<"$(arm_pkgs arm64 g++-aarch64-linux-gnu)"
+read -r -a ARMHF_PKGS <<<"$(arm_pkgs armhf g++-arm-linux-gnueabihf)"
 FOREIGN_ARCHS=(i386 arm64 armhf)
 
 # A mirror in mid-sync fails some index files: try again, then go on with
 # what came, since install says clearly if a package is still out of reach.
+UPDATED=""
 update() {
   local try
+  UPDATED=1
   for try in 1 2 3; do
     $SUDO "${APT[@]}" update && return 0
     echo "setup: apt-get update failed (try $try of 3)" >&2
     sleep $((try * 10))
   done
   return 0
+}
+
+# Each group on its own, so that one out of reach (a mirror without a
+# foreign architecture's index) leaves the others installed.
+FAILED=""
+install_group() {  # name, packages...
+  local name=$1 todo
+  shift
+  todo=$(missing "$@")
+  [ -n "$todo" ] || return 0
+  # shellcheck disable=SC2086
+  $SUDO "${APT[@]}" install $todo && return 0
+  # shellcheck disable=SC2086
+  if [ -z "$UPDATED" ]; then update && $SUDO "${APT[@]}" install $todo && return 0; fi
+  echo "setup: the $name packages could not be installed: $todo" >&2
+  FAILED="$FAILED $name"
 }
 
 missing() {
@@ -66,12 +85,9 @@ missing() {
 }
 
 if [ -n "$HOST_ONLY" ]; then
-  todo=$(missing "${HOST_PKGS[@]}")
-  if [ -n "$todo" ]; then
-    [ -f /var/lib/apt/lists/lock ] || update
-    # shellcheck disable=SC2086
-    $SUDO "${APT[@]}" install $todo || { update && $SUDO "${APT[@]}" install $todo; }
-  fi
+  if [ -n "$(missing "${HOST_PKGS[@]}")" ] && [ ! -f /var/lib/apt/lists/lock ]; then update; fi
+  install_group host "${HOST_PKGS[@]}"
+  [ -z "$FAILED" ] || exit 1
   echo "setup: the host's packages present"
   exit 0
 fi
@@ -84,14 +100,15 @@ for arch in "${FOREIGN_ARCHS[@]}"; do
   ls /var/lib/apt/lists/*"binary-${arch}_Packages"* >/dev/null 2>&1 || NEED_UPDATE=1
 done
 
-todo=$(missing "${HOST_PKGS[@]}" "${FUZZ_PKGS[@]}" "${I386_PKGS[@]}" "${ARM_PKGS[@]}")
-if [ -n "$todo" ]; then
+if [ -n "$(missing "${HOST_PKGS[@]}" "${FUZZ_PKGS[@]}" "${I386_PKGS[@]}" "${ARM64_PKGS[@]}" "${ARMHF_PKGS[@]}")" ]; then
   if [ -n "${NEED_UPDATE:-}" ] || [ ! -f /var/lib/apt/lists/lock ]; then
     update
   fi
-  # shellcheck disable=SC2086
-  $SUDO "${APT[@]}" install $todo || { update && $SUDO "${APT[@]}" install $todo; }
 fi
+install_group host "${HOST_PKGS[@]}" "${FUZZ_PKGS[@]}"
+install_group i386 "${I386_PKGS[@]}"
+install_group arm64 "${ARM64_PKGS[@]}"
+install_group armhf "${ARMHF_PKGS[@]}"
 # umockdev's tools package (which holds its preload library) is not
 # co-installable for two architectures: unpack each foreign one into
 # .deps/<arch>/. The same holds for JNA's native part (i386 only).
@@ -102,7 +119,8 @@ unpack() {  # architecture, package, file it must provide
     mkdir -p "$deps"
     local tmp
     tmp=$(mktemp -d)
-    (cd "$tmp" && chmod 777 . && apt-get download -q "$2:$1" && dpkg-deb -x ./*_"$1".deb "$deps")
+    (cd "$tmp" && chmod 777 . && apt-get download -q "$2:$1" && dpkg-deb -x ./*_"$1".deb "$deps") ||
+      FAILED="$FAILED $2:$1"
     rm -rf "$tmp"
   fi
 }
@@ -110,4 +128,8 @@ unpack i386 umockdev usr/lib/i386-linux-gnu/libumockdev-preload.so.0
 unpack i386 libjna-jni usr/lib/i386-linux-gnu/jni/libjnidispatch.system.so
 unpack arm64 umockdev usr/lib/aarch64-linux-gnu/libumockdev-preload.so.0
 unpack armhf umockdev usr/lib/arm-linux-gnueabihf/libumockdev-preload.so.0
+if [ -n "$FAILED" ]; then
+  echo "setup: missing:$FAILED (the builds that need them will fail)" >&2
+  exit 1
+fi
 echo "setup: all packages present"

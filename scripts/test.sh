@@ -13,7 +13,10 @@
 # PORTULA_PRESETS="linux64 linux32" picks a subset.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh || exit 1
+# What set-up could not install fails the builds that need it, below; the
+# others still run.
+setup_failed=""
+scripts/setup.sh || setup_failed=1
 
 presets=${PORTULA_PRESETS:-"linux64 linux64-sanitize linux32 linux32-qemu linux-aarch64 linux-arm"}
 mkdir -p build/logs
@@ -21,6 +24,10 @@ rows=()
 unbuilt=""
 passed=0
 failed=0
+if [ -n "$setup_failed" ]; then
+  rows+=("$(printf '%-18s %-26s %s' setup setup.sh "FAILED (its output, above, names what is missing)")")
+  failed=1
+fi
 for p in $presets; do
   started=$SECONDS
   echo "=== $p: configure and build"
