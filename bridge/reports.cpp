@@ -61,15 +61,25 @@ jbyteArray get_report(JNIEnv *env, const char *function, jlong handle, jint repo
 }
 
 // A report into buffer from offset, by way of the stack: the bytes received,
-// or -1 with an HIDException pending.
-jint read_into(JNIEnv *env, const char *function, CHIDDevice *device, jbyteArray buffer, jint offset,
-               jint length, jint timeout) {
+// or 0 with an HIDException pending. Java has checked the bounds, and passes
+// null for a buffer they do not fit; the copy checks them once more.
+jint read_into(JNIEnv *env, const char *function, jlong handle, jbyteArray buffer, jint offset, jint length,
+               jint timeout) {
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, function, "Invalid handle passed.");
+        return 0;
+    }
+    if (buffer == nullptr || offset < 0 || length < 0) {
+        PORTULA_THROW(env, function, "Buffer is invalid.");
+        return 0;
+    }
     unsigned char report[kMaxReport];
     const jint wanted = length < kMaxReport ? length : kMaxReport;
     const int received = device->read_timeout(report, static_cast<size_t>(wanted), timeout);
     if (received < 0) {
         PORTULA_THROW_HIDAPI(env, function, "Read from device failed.", device);
-        return -1;
+        return 0;
     }
     env->SetByteArrayRegion(buffer, offset, received, reinterpret_cast<const jbyte *>(report));
     return received;
@@ -80,23 +90,11 @@ jint read_into(JNIEnv *env, const char *function, CHIDDevice *device, jbyteArray
 // private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset,
 //     int length, int timeoutMillis) throws HIDException
 // The bytes received into buffer from offset, or 0 when the time ran out; a
-// timeout below 0 waits without limit. Allocates nothing: the report comes
-// to the stack, then into the array. Java has checked the bounds, and passes
-// null for a buffer they do not fit; the copy checks them once more.
+// timeout below 0 waits without limit. Allocates nothing.
 JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1timeout0(JNIEnv *env, jclass, jlong handle,
                                                                              jbyteArray buffer, jint offset,
                                                                              jint length, jint timeout) {
-    CHIDDevice *device = from_handle(handle);
-    if (device == nullptr) {
-        PORTULA_THROW(env, __func__, "Invalid handle passed.");
-        return 0;
-    }
-    if (buffer == nullptr || offset < 0 || length < 0) {
-        PORTULA_THROW(env, __func__, "Buffer is invalid.");
-        return 0;
-    }
-    const jint received = read_into(env, __func__, device, buffer, offset, length, timeout);
-    return received < 0 ? 0 : received;
+    return read_into(env, __func__, handle, buffer, offset, length, timeout);
 }
 
 // private static native int _hid_read_armed0(long handle, long epoch, byte[] buffer,
@@ -110,17 +108,7 @@ JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1armed0(JNIEn
     if (!portula::gate_still(epoch)) {
         return -1;
     }
-    CHIDDevice *device = from_handle(handle);
-    if (device == nullptr) {
-        PORTULA_THROW(env, __func__, "Invalid handle passed.");
-        return 0;
-    }
-    if (buffer == nullptr || offset < 0 || length < 0) {
-        PORTULA_THROW(env, __func__, "Buffer is invalid.");
-        return 0;
-    }
-    const jint received = read_into(env, __func__, device, buffer, offset, length, timeout);
-    return received < 0 ? 0 : received;
+    return read_into(env, __func__, handle, buffer, offset, length, timeout);
 }
 
 // static native void _hid_send_feature_report(long handle, byte[] data) throws HIDException

@@ -32,11 +32,17 @@ public final class HIDNatives {
      */
     public static int _hid_read_timeout(long handle, byte[] buffer, int offset, int length, int timeoutMillis)
             throws HIDException {
-        // The bounds are checked here, where the array's length costs nothing;
-        // asked of the VM, it would cost a read of 64 bytes half as much again.
-        // A buffer they do not fit goes on as none, which the native refuses.
+        return _hid_read_timeout0(handle, fitting(buffer, offset, length), offset, length, timeoutMillis);
+    }
+
+    /**
+     * The bounds are checked here, where the array's length costs nothing;
+     * asked of the VM, it would cost a read of 64 bytes half as much again. A
+     * buffer they do not fit goes on as none, which the native refuses.
+     */
+    private static byte[] fitting(byte[] buffer, int offset, int length) {
         boolean fits = buffer != null && offset >= 0 && length >= 0 && length <= buffer.length - offset;
-        return _hid_read_timeout0(handle, fits ? buffer : null, offset, length, timeoutMillis);
+        return fits ? buffer : null;
     }
 
     private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset, int length,
@@ -52,8 +58,7 @@ public final class HIDNatives {
      */
     public static int _hid_read_armed(long handle, long epoch, byte[] buffer, int offset, int length,
             int timeoutMillis) throws HIDException {
-        boolean fits = buffer != null && offset >= 0 && length >= 0 && length <= buffer.length - offset;
-        return _hid_read_armed0(handle, epoch, fits ? buffer : null, offset, length, timeoutMillis);
+        return _hid_read_armed0(handle, epoch, fitting(buffer, offset, length), offset, length, timeoutMillis);
     }
 
     private static native int _hid_read_armed0(long handle, long epoch, byte[] buffer, int offset, int length,
