@@ -55,7 +55,7 @@ update() {
   for try in 1 2 3; do
     $SUDO "${APT[@]}" update && return 0
     echo "setup: apt-get update failed (try $try of 3)" >&2
-    sleep $((try * 10))
+    [ "$try" -eq 3 ] || sleep $((try * 10))
   done
   return 0
 }
