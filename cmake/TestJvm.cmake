@@ -26,6 +26,25 @@ set(_qemu_flags_aarch64 "")
 set(_qemu_flags_arm "")
 set(_debian ${_debian_${PORTULA_ARCH}})
 set(_jdk /usr/lib/jvm/java-17-openjdk-${_debian})
+# Where apt cannot install a platform's JVM, GLib and umockdev beside their
+# amd64 twins (multiarch wants both of one version, and the two archives are
+# not always in step), scripts/setup.sh unpacks them into .deps/<arch>/root:
+# the tests then build against it and run with its libraries.
+#   PORTULA_FOREIGN_LIBRARY_PATH  that root's library directories, or empty
+set(PORTULA_FOREIGN_LIBRARY_PATH "")
+set(_root "${CMAKE_SOURCE_DIR}/.deps/${_debian}/root")
+if(NOT PORTULA_HOST_BUILD AND NOT EXISTS "${_jdk}/bin/java"
+   AND EXISTS "${_root}/usr/lib/jvm/java-17-openjdk-${_debian}/bin/java")
+  set(_jdk "${_root}/usr/lib/jvm/java-17-openjdk-${_debian}")
+  set(_libs "${_root}/lib/${CMAKE_LIBRARY_ARCHITECTURE}" "${_root}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}")
+  list(JOIN _libs ":" PORTULA_FOREIGN_LIBRARY_PATH)
+  set(ENV{PKG_CONFIG_SYSROOT_DIR} "${_root}")
+  set(ENV{PKG_CONFIG_LIBDIR} "${_root}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkgconfig:${_root}/usr/share/pkgconfig")
+  list(APPEND CMAKE_LIBRARY_PATH ${_libs})
+  # for what GLib and umockdev need in turn
+  add_link_options("LINKER:-rpath-link,${PORTULA_FOREIGN_LIBRARY_PATH}")
+  message(STATUS "portula: the test JVM, GLib and umockdev come from ${_root}")
+endif()
 if(PORTULA_HOST_BUILD)
   find_file(PORTULA_UMOCKDEV_PRELOAD libumockdev-preload.so.0
     PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE} /usr/lib/x86_64-linux-gnu NO_DEFAULT_PATH REQUIRED)
@@ -46,7 +65,8 @@ option(PORTULA_QEMU_ALWAYS "run the i386 tests under qemu-i386 even where the ke
 if(NOT PORTULA_HOST_BUILD)
   if(PORTULA_ARCH STREQUAL "x86" AND NOT PORTULA_QEMU_ALWAYS)
     # some kernels run i386 code, some do not
-    execute_process(COMMAND "${PORTULA_TEST_JAVA_HOME}/bin/java" -version
+    execute_process(COMMAND "${CMAKE_COMMAND}" -E env "LD_LIBRARY_PATH=${PORTULA_FOREIGN_LIBRARY_PATH}"
+                            "${PORTULA_TEST_JAVA_HOME}/bin/java" -version
       RESULT_VARIABLE _native OUTPUT_QUIET ERROR_QUIET)
   else()
     # ARM always under qemu: a kernel that seems to run ARM code does so
@@ -71,6 +91,9 @@ endif()
 set(PORTULA_RUN_FOREIGN "")
 if(PORTULA_QEMU)
   set(PORTULA_RUN_FOREIGN "${PORTULA_REFUSE_NATIVE_FOREIGN}" env -u LD_PRELOAD "${PORTULA_QEMU}")
+  if(PORTULA_FOREIGN_LIBRARY_PATH)
+    list(APPEND PORTULA_RUN_FOREIGN -E "LD_LIBRARY_PATH=${PORTULA_FOREIGN_LIBRARY_PATH}")
+  endif()
 endif()
 
 # What in a test's output fails it: -Xcheck:jni only prints its findings.
@@ -94,6 +117,7 @@ function(portula_write_java_wrapper shim_target)
   set(JSIG "${PORTULA_TEST_JAVA_HOME}/lib/libjsig.so")
   set(SHIM "$<TARGET_FILE:${shim_target}>")
   set(REFUSE "${PORTULA_REFUSE_NATIVE_FOREIGN}")
+  set(LIBRARY_PATH "${PORTULA_FOREIGN_LIBRARY_PATH}")
   foreach(kind emulated plain)
     set(KIND ${kind})
     configure_file("${CMAKE_SOURCE_DIR}/cmake/java-wrapper.sh.in"
@@ -118,7 +142,8 @@ function(portula_add_emulated_test name target)
                                   -E LC_ALL=C $<TARGET_FILE:${target}> ${ARGN})
   else()
     add_test(NAME ${name} COMMAND $<TARGET_FILE:${target}> ${ARGN})
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "LD_PRELOAD=${preload};LC_ALL=C")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT
+      "LD_PRELOAD=${preload};LC_ALL=C;LD_LIBRARY_PATH=${PORTULA_FOREIGN_LIBRARY_PATH}")
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 FAIL_REGULAR_EXPRESSION "runtime error:|ERROR: AddressSanitizer")
 endfunction()
