@@ -33,8 +33,7 @@ set(_jdk /usr/lib/jvm/java-17-openjdk-${_debian})
 #   PORTULA_FOREIGN_LIBRARY_PATH  that root's library directories, or empty
 set(PORTULA_FOREIGN_LIBRARY_PATH "")
 set(_root "${CMAKE_SOURCE_DIR}/.deps/${_debian}/root")
-if(NOT PORTULA_HOST_BUILD AND NOT EXISTS "${_jdk}/bin/java"
-   AND EXISTS "${_root}/usr/lib/jvm/java-17-openjdk-${_debian}/bin/java")
+if(NOT PORTULA_HOST_BUILD AND EXISTS "${_root}/.complete")
   set(_jdk "${_root}/usr/lib/jvm/java-17-openjdk-${_debian}")
   set(_libs "${_root}/lib/${CMAKE_LIBRARY_ARCHITECTURE}" "${_root}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}")
   list(JOIN _libs ":" PORTULA_FOREIGN_LIBRARY_PATH)

@@ -35,8 +35,10 @@ I386_PKGS=(g++-12-multilib qemu-user libhidapi-dev:i386 libudev-dev:i386 libgtes
 # packages; their test JVMs always run under qemu-aarch64 / qemu-arm.
 read -r -a ARM64_PKGS <<<"g++-aarch64-linux-gnu qemu-user libhidapi-dev:arm64 libudev-dev:arm64 libgtest-dev:arm64"
 read -r -a ARMHF_PKGS <<<"g++-arm-linux-gnueabihf qemu-user libhidapi-dev:armhf libudev-dev:armhf libgtest-dev:armhf"
+# The tests run only the foreign java: javac and jni.h are the amd64 JDK's.
+TESTS_PKGS=(libumockdev0 libglib2.0-dev openjdk-17-jre-headless)
 tests_pkgs() {  # architecture
-  echo libumockdev0:"$1" libglib2.0-dev:"$1" openjdk-17-jre-headless:"$1"
+  printf '%s:'"$1"' ' "${TESTS_PKGS[@]}"
 }
 FOREIGN_ARCHS=(i386 arm64 armhf)
 
@@ -50,7 +52,7 @@ update() {
   local try
   UPDATED=1
   for try in 1 2 3; do
-    $SUDO "${APT[@]}" update 2>&1 | tee "$UPDATE_LOG" && ! grep -q '^E: ' "$UPDATE_LOG" && return 0
+    $SUDO "${APT[@]}" update 2>&1 | tee "$UPDATE_LOG" && return 0
     echo "setup: apt-get update failed (try $try of 3)" >&2
     [ "$try" -eq 3 ] || sleep $((try * 10))
   done
@@ -111,8 +113,7 @@ done
 # (one built or mirrored later), set-up unpacks them with what they need into
 # .deps/<arch>/root instead, as apt resolves them for a machine of that
 # architecture alone: the tests then run with that root's libraries.
-ROOT_PKGS=(libumockdev0 libglib2.0-dev openjdk-17-jre-headless)
-has_root() { [ "$(cat "$DEPS_ROOT/$1/root/.complete" 2>/dev/null)" = "${ROOT_PKGS[*]}" ]; }
+has_root() { [ "$(cat "$DEPS_ROOT/$1/root/.complete" 2>/dev/null)" = "${TESTS_PKGS[*]}" ]; }
 ALL_TESTS_PKGS=()
 for arch in "${FOREIGN_ARCHS[@]}"; do
   # shellcheck disable=SC2207
@@ -136,7 +137,7 @@ unpack_root() {  # architecture
   apt-get -q -y --no-install-recommends -o APT::Architecture="$1" -o APT::Architectures::="$1" \
     -o Dir::State::status="$tmp/status" -o Dir::Cache::archives="$tmp/archives" \
     -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= -o Debug::NoLocking=1 \
-    install --download-only "${ROOT_PKGS[@]}" >"$tmp/log" 2>&1 || { cat "$tmp/log" >&2; rm -rf "$tmp"; return 1; }
+    install --download-only "${TESTS_PKGS[@]}" >"$tmp/log" 2>&1 || { cat "$tmp/log" >&2; rm -rf "$tmp"; return 1; }
   # what is installed for that architecture already (libc, libudev) stays out,
   # so that no library is found in two places
   for deb in "$tmp"/archives/*.deb; do
@@ -144,7 +145,7 @@ unpack_root() {  # architecture
     dpkg-deb -x "$deb" "$root" || { rm -rf "$tmp"; return 1; }
   done
   rm -rf "$tmp"
-  echo "${ROOT_PKGS[*]}" >"$root/.complete"
+  echo "${TESTS_PKGS[*]}" >"$root/.complete"
 }
 for arch in "${FOREIGN_ARCHS[@]}"; do
   has_root "$arch" && continue
@@ -171,7 +172,7 @@ unpack i386 libjna-jni usr/lib/i386-linux-gnu/jni/libjnidispatch.system.so
 unpack arm64 umockdev usr/lib/aarch64-linux-gnu/libumockdev-preload.so.0
 unpack armhf umockdev usr/lib/arm-linux-gnueabihf/libumockdev-preload.so.0
 if [ -n "$FAILED" ]; then
-  echo "setup: missing:$FAILED (scripts/test.sh says which builds and tests that leaves out)" >&2
+  echo "setup: missing:$FAILED (the builds that need them will fail)" >&2
   exit 1
 fi
 echo "setup: all packages present"
