@@ -2,6 +2,7 @@
 // work as the bridge, and nothing else.
 #include <jni.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -20,6 +21,11 @@ JNIEXPORT jint JNICALL Java_com_orvanta_bench_Floor_readInto(JNIEnv *env, jclass
                                                               jint offset, jint length) {
     std::memset(g_report, 0x5a, static_cast<size_t>(length));
     env->SetByteArrayRegion(buffer, offset, length, reinterpret_cast<const jbyte *>(g_report));
+    return length;
+}
+
+JNIEXPORT jint JNICALL Java_com_orvanta_bench_Floor_readTo(JNIEnv *, jclass, jlong, jlong address, jint length) {
+    std::memset(reinterpret_cast<void *>(static_cast<intptr_t>(address)), 0x5a, static_cast<size_t>(length));
     return length;
 }
 

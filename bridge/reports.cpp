@@ -1,8 +1,9 @@
 // JNI entry points of com.orvanta.jni.HIDNatives for reports: reads with a
-// time limit into a caller's array, feature reports both ways, input reports
+// time limit into a caller's array or an inbox, feature reports both ways, input reports
 // on request. Failures leave one HIDException pending, with hidapi's text
 // where it has one, and return at once.
 #include <cstddef>
+#include <limits>
 
 #include "CHIDDevice.h"
 #include "com_orvanta_jni_HIDNatives.h"
@@ -20,6 +21,9 @@ namespace {
 
 // hidraw's largest report (HID_MAX_BUFFER_SIZE), report ID included.
 constexpr jint kMaxReport = 16384;
+static_assert(kMaxReport <= com_orvanta_jni_HIDNatives_INBOX_BYTES, "an inbox holds the largest report");
+// HIDNatives.ANY_EPOCH, Long.MIN_VALUE: a read that holds no biased gate
+constexpr jlong kAnyEpoch = std::numeric_limits<jlong>::min();
 // A feature or input report request goes as an ioctl whose 14-bit size
 // field holds at most this: hidapi passes a larger length on, corrupting the
 // request's number.
@@ -97,18 +101,46 @@ JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1timeout0(JNI
     return read_into(env, __func__, handle, buffer, offset, length, timeout);
 }
 
-// private static native int _hid_read_armed0(long handle, long epoch, byte[] buffer,
-//     int offset, int length, int timeoutMillis) throws HIDException
-// As _hid_read_timeout0, for the read gate's owner, which has marked its read
-// in flight: -1, with the handle not touched, once the gate epoch is not epoch.
-JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1armed0(JNIEnv *env, jclass, jlong handle,
-                                                                           jlong epoch, jbyteArray buffer,
-                                                                           jint offset, jint length,
-                                                                           jint timeout) {
-    if (!portula::gate_still(epoch)) {
+// static native long _inbox_address(java.nio.ByteBuffer inbox)
+// Where reads may land in inbox, a direct buffer of INBOX_BYTES or more; 0
+// for any other object.
+JNIEXPORT jlong JNICALL Java_com_orvanta_jni_HIDNatives__1inbox_1address(JNIEnv *env, jclass, jobject inbox) {
+    if (inbox == nullptr || env->GetDirectBufferCapacity(inbox) < com_orvanta_jni_HIDNatives_INBOX_BYTES) {
+        return 0;
+    }
+    return portula::to_handle(static_cast<unsigned char *>(env->GetDirectBufferAddress(inbox)));
+}
+
+// static native int _hid_read_inbox(long handle, long epoch, long inbox, int length,
+//     int timeoutMillis) throws HIDException
+// As _hid_read_timeout0, into an inbox from its start: with no call back into
+// the VM, a short read costs half as much, and Java copies the report out.
+// Unless epoch is ANY_EPOCH, the caller is the read gate's owner and has
+// marked its read in flight: -1, with the handle not touched, once the gate
+// epoch is not epoch.
+JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1inbox(JNIEnv *env, jclass, jlong handle,
+                                                                         jlong epoch, jlong inbox, jint length,
+                                                                         jint timeout) {
+    if (epoch != kAnyEpoch && !portula::gate_still(epoch)) {
         return -1;
     }
-    return read_into(env, __func__, handle, buffer, offset, length, timeout);
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, __func__, "Invalid handle passed.");
+        return 0;
+    }
+    unsigned char *into = from_handle<unsigned char>(inbox);
+    if (into == nullptr || length < 0) {
+        PORTULA_THROW(env, __func__, "Buffer is invalid.");
+        return 0;
+    }
+    const jint wanted = length < kMaxReport ? length : kMaxReport;
+    const int received = device->read_timeout(into, static_cast<size_t>(wanted), timeout);
+    if (received < 0) {
+        PORTULA_THROW_HIDAPI(env, __func__, "Read from device failed.", device);
+        return 0;
+    }
+    return received;
 }
 
 // static native void _hid_send_feature_report(long handle, byte[] data) throws HIDException

@@ -6,6 +6,7 @@ import com.orvanta.hid.HidDeviceInfo;
 import com.orvanta.hid.HidWatch;
 import com.orvanta.hid.HidWatchListener;
 import com.orvanta.jni.HIDClassConnector;
+import com.orvanta.jni.HIDNatives;
 import com.orvanta.testbed.EmulatedHid;
 import com.sun.jna.Library;
 import com.sun.jna.Memory;
@@ -15,6 +16,8 @@ import com.sun.jna.Pointer;
 import java.io.IOException;
 import java.lang.management.ManagementFactory;
 import java.lang.management.MemoryUsage;
+import java.nio.Buffer;
+import java.nio.ByteBuffer;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -58,6 +61,10 @@ public final class Bench {
         void run(int calls) throws Exception;
     }
 
+    interface Setup {
+        void run() throws Exception;
+    }
+
     /** One candidate of an interleaved comparison. */
     static final class Candidate {
         final String name;
@@ -82,7 +89,13 @@ public final class Bench {
      * and each round gives its own ratios.
      */
     static void interleave(int calls, Candidate... candidates) throws Exception {
+        interleave(calls, () -> { }, candidates);
+    }
+
+    /** As above, with setUp run before each round. */
+    static void interleave(int calls, Setup setUp, Candidate... candidates) throws Exception {
         for (int r = -2; r < ROUNDS; r++) {
+            setUp.run();
             for (Candidate c : candidates) {
                 long start = System.nanoTime();
                 c.body.run(calls);
@@ -217,26 +230,58 @@ public final class Bench {
         HIDClassConnector._free(h);
     }
 
-    /** The application API's read into a caller's array, which allocates nothing. */
+    /**
+     * The application API's read into a caller's array, which allocates
+     * nothing. With no-op reads, where the 64 bytes land within a page, against
+     * the stack, moves a call by up to 15 ns (4K aliasing), so each round
+     * reads through a newly opened device and the floor through a new inbox,
+     * each after a spacer of random size: every round draws both placements
+     * anew, where one JVM would keep one draw for all of them.
+     */
     static void readInto(EmulatedHid.Device echo, long h, Pointer device, int calls) throws Exception {
-        try (HidDevice api = Hid.open(echo.path())) {
-            byte[] into = new byte[64];
-            Candidate apiRead = new Candidate("HidDevice.read(buffer, 0)", n -> {
-                for (int i = 0; i < n; i++) {
-                    api.read(into, 0);
-                }
-            });
-            Candidate floorRead = new Candidate("floor (bare JNI, into the array)", n -> {
-                for (int i = 0; i < n; i++) {
-                    Floor.readInto(h, into, 0, into.length);
-                }
-            });
-            Candidate directRead = new Candidate("JNA direct, hid_read_timeout", n -> {
-                for (int i = 0; i < n; i++) {
-                    Direct.hid_read_timeout(device, into, into.length, 0);
-                }
-            });
-            interleave(calls, apiRead, floorRead, directRead);
+        byte[] into = new byte[64];
+        HidDevice[] api = new HidDevice[1];
+        ByteBuffer[] inbox = new ByteBuffer[1];
+        long[] address = new long[1];
+        List<ByteBuffer> spacers = new ArrayList<>();   // kept, so that no later buffer takes their place
+        java.util.Random random = new java.util.Random();
+        Candidate apiRead = new Candidate("HidDevice.read(buffer, 0)", n -> {
+            HidDevice d = api[0];
+            for (int i = 0; i < n; i++) {
+                d.read(into, 0);
+            }
+        });
+        // the API's own array work: the report lands in native memory, Java copies it out
+        Candidate floorRead = new Candidate("floor (bare JNI, copied out in Java)", n -> {
+            ByteBuffer b = inbox[0];
+            long a = address[0];
+            for (int i = 0; i < n; i++) {
+                int received = Floor.readTo(h, a, into.length);
+                ((Buffer) b).position(0);
+                b.get(into, 0, received);
+            }
+        });
+        Candidate vmCopy = new Candidate("bare JNI, the VM copying in", n -> {
+            for (int i = 0; i < n; i++) {
+                Floor.readInto(h, into, 0, into.length);
+            }
+        });
+        Candidate directRead = new Candidate("JNA direct, hid_read_timeout", n -> {
+            for (int i = 0; i < n; i++) {
+                Direct.hid_read_timeout(device, into, into.length, 0);
+            }
+        });
+        interleave(calls, () -> {
+            if (api[0] != null) {
+                api[0].close();
+            }
+            spacers.add(ByteBuffer.allocateDirect(1 + random.nextInt(4096)));
+            api[0] = Hid.open(echo.path());
+            spacers.add(ByteBuffer.allocateDirect(1 + random.nextInt(4096)));
+            inbox[0] = ByteBuffer.allocateDirect(HIDNatives.INBOX_BYTES);
+            address[0] = HIDNatives._inbox_address(inbox[0]);
+        }, apiRead, floorRead, vmCopy, directRead);
+        try {
             com.sun.management.ThreadMXBean threads =
                     (com.sun.management.ThreadMXBean) ManagementFactory.getThreadMXBean();
             long id = Thread.currentThread().getId();
@@ -244,13 +289,16 @@ public final class Bench {
             apiRead.body.run(1_000_000);
             long allocated = threads.getThreadAllocatedBytes(id) - before;
             System.out.println("== reading into the caller's array, 64 bytes, the same no-op hid_read_timeout");
-            for (Candidate c : new Candidate[] {apiRead, floorRead, directRead}) {
+            for (Candidate c : new Candidate[] {apiRead, floorRead, vmCopy, directRead}) {
                 System.out.printf("%-34s %8.1f ns%n", c.name, c.median());
             }
             System.out.printf("API / floor                        %s   (target <= 1.3x)%n", ratio(apiRead, floorRead));
             System.out.printf("JNA direct / API                   %s   (target >= 5x)%n", ratio(directRead, apiRead));
+            System.out.printf("VM copying in / floor              %s%n", ratio(vmCopy, floorRead));
             System.out.printf("allocated by 10^6 API reads        %d bytes, %.3f per call   (target 0)%n", allocated,
                     allocated / 1e6);
+        } finally {
+            api[0].close();
         }
     }
 

@@ -10,4 +10,7 @@ final class Floor {
     static native byte[] read(long handle, int length);
 
     static native int readInto(long handle, byte[] buffer, int offset, int length);
+
+    /** Fills length bytes at address (from HIDNatives._inbox_address); Java copies them out. */
+    static native int readTo(long handle, long address, int length);
 }

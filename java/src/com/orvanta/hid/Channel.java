@@ -5,6 +5,8 @@ import com.orvanta.jni.HIDClassConnector;
 import com.orvanta.jni.HIDNatives;
 import com.orvanta.jni.exceptions.HIDException;
 import java.io.File;
+import java.nio.Buffer;
+import java.nio.ByteBuffer;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
@@ -57,6 +59,11 @@ final class Channel implements Runnable {
     private volatile boolean closed;
     private volatile boolean gone;
     private final AtomicBoolean released = new AtomicBoolean();
+    // Reports land here natively and are copied out under the gate: cheaper
+    // than the VM's copy into an array. The channel, which is the cleaner's
+    // action, keeps it reachable until both handles are freed.
+    private final ByteBuffer inbox = ByteBuffer.allocateDirect(HIDNatives.INBOX_BYTES);
+    private final long inboxAddress = HIDNatives._inbox_address(inbox);
 
     private Channel(String path, long reader, long control) {
         this.path = path;
@@ -141,12 +148,13 @@ final class Channel implements Runnable {
                 check();
                 int received;
                 try {
-                    received = HIDNatives._hid_read_timeout(reader, buffer, offset, length, Math.max(slice, 0));
+                    received = HIDNatives._hid_read_inbox(reader, HIDNatives.ANY_EPOCH, inboxAddress, length,
+                            Math.max(slice, 0));
                 } catch (HIDException e) {
                     throw failure(e, reader);
                 }
                 if (received > 0 || slice <= 0) {
-                    return received;
+                    return copyOut(buffer, offset, received);
                 }
             }
         } finally {
@@ -163,11 +171,12 @@ final class Channel implements Runnable {
             try {
                 check();   // outside the catch below: a HidException is an HIDException too
                 try {
-                    received = HIDNatives._hid_read_armed(reader, armed, buffer, offset, length, Math.max(slice, 0));
+                    received = HIDNatives._hid_read_inbox(reader, armed, inboxAddress, length, Math.max(slice, 0));
                 } catch (HIDException e) {
                     // the native raises only once it saw the epoch stand: the handle is live
                     throw failure(e, reader);
                 }
+                copyOut(buffer, offset, received);   // before a thread that takes the gate reads into the inbox
             } finally {
                 ownerBusy.lazySet(0);
             }
@@ -175,6 +184,15 @@ final class Channel implements Runnable {
                 return received;
             }
         }
+    }
+
+    /** The report the inbox holds, if any, into buffer; received as it came. */
+    private int copyOut(byte[] buffer, int offset, int received) {
+        if (received > 0) {
+            ((Buffer) inbox).position(0);   // through Buffer: Java 8 has no ByteBuffer.position(int)
+            inbox.get(buffer, offset, received);
+        }
+        return received;
     }
 
     /** The next slice's length: 0 for no wait, below 0 once a timeout ran out. */

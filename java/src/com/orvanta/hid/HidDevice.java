@@ -32,6 +32,8 @@ public final class HidDevice implements AutoCloseable {
     private final Cleanup.Cleanable cleanable;
     private static final ThreadLocal<byte[]> SCRATCH = ThreadLocal.withInitial(() -> new byte[MAX_REPORT]);
     private final AtomicReference<ReportReader> listening = new AtomicReference<>();
+    // never set: see reachableUntilHere
+    private volatile boolean fence;
 
     HidDevice(HidDeviceInfo info, Channel channel) {
         this.info = info;
@@ -86,7 +88,7 @@ public final class HidDevice implements AutoCloseable {
         }
         refuseWhileListening();
         int received = channel.read(buffer, offset, length, timeoutMillis);
-        refuseWhileListening();   // and this stays reachable until the read is over
+        reachableUntilHere();
         return received;
     }
 
@@ -94,7 +96,9 @@ public final class HidDevice implements AutoCloseable {
     public byte[] read(int timeoutMillis) throws HidException {
         refuseWhileListening();
         byte[] scratch = SCRATCH.get();
-        return Arrays.copyOf(scratch, channel.read(scratch, 0, MAX_REPORT, timeoutMillis));
+        int received = channel.read(scratch, 0, MAX_REPORT, timeoutMillis);
+        reachableUntilHere();
+        return Arrays.copyOf(scratch, received);
     }
 
     /**
@@ -136,7 +140,9 @@ public final class HidDevice implements AutoCloseable {
      * Sends each input report to listener, on a thread of this device's own,
      * until the device is closed or unplugged (listener then hears
      * {@link InputReportListener#removed}), or another listener or null is set.
-     * While one is set, the read methods refuse ({@link Reason#BUSY}).
+     * While one is set, the read methods refuse ({@link Reason#BUSY}); a read
+     * already under way still returns its report, and the listener has the
+     * reports after it.
      *
      * @param listener the new listener, or null to stop listening
      */
@@ -172,6 +178,17 @@ public final class HidDevice implements AutoCloseable {
         ReportReader reader = listening.getAndSet(null);
         if (reader != null) {
             reader.finish();
+        }
+    }
+
+    /**
+     * A read of this device's memory after a read's native call: until then
+     * the device stays reachable, so a cleaner cannot close it under a thread
+     * that dropped it mid-read. Java 8 has no Reference.reachabilityFence.
+     */
+    private void reachableUntilHere() {
+        if (fence) {
+            throw new AssertionError();
         }
     }
 
@@ -240,6 +257,9 @@ public final class HidDevice implements AutoCloseable {
                 try {
                     received = channel.read(buffer, 0, buffer.length, Channel.SLICE_MILLIS);
                 } catch (HidException e) {
+                    if (e.reason() == Reason.BUSY && !finished) {
+                        continue;   // a read begun before this listener was set: the next report is ours
+                    }
                     listening.compareAndSet(this, null);
                     if (!finished && e.reason() == Reason.DEVICE_GONE) {
                         listener.removed(HidDevice.this);

@@ -1,6 +1,7 @@
 package com.orvanta.jni;
 
 import com.orvanta.jni.exceptions.HIDException;
+import java.nio.ByteBuffer;
 
 /**
  * The native methods beyond {@link HIDClassConnector}'s: reads with a time
@@ -48,21 +49,35 @@ public final class HIDNatives {
     private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset, int length,
             int timeoutMillis) throws HIDException;
 
-    /** What {@link #_hid_read_armed} returns when the gate epoch moved. */
+    /** The least an inbox of {@link #_hid_read_inbox} holds: hidraw's largest report. */
+    public static final int INBOX_BYTES = 16384;
+
+    /** For {@link #_hid_read_inbox}: the caller holds no biased gate. */
+    public static final long ANY_EPOCH = Long.MIN_VALUE;
+
+    /** What {@link #_hid_read_inbox} returns when the gate epoch moved. */
     public static final int GATE_MOVED = -1;
 
     /**
-     * As {@link #_hid_read_timeout}, for the owner of a biased read gate,
-     * which marked its read in flight before the call: {@link #GATE_MOVED},
-     * with the handle not touched, unless the gate epoch is still {@code epoch}.
+     * Where reads may land in {@code inbox}, a direct buffer of at least
+     * {@link #INBOX_BYTES}; 0 for any other buffer. The address is good for as
+     * long as the buffer is reachable.
      */
-    public static int _hid_read_armed(long handle, long epoch, byte[] buffer, int offset, int length,
-            int timeoutMillis) throws HIDException {
-        return _hid_read_armed0(handle, epoch, fitting(buffer, offset, length), offset, length, timeoutMillis);
-    }
+    public static native long _inbox_address(ByteBuffer inbox);
 
-    private static native int _hid_read_armed0(long handle, long epoch, byte[] buffer, int offset, int length,
-            int timeoutMillis) throws HIDException;
+    /**
+     * As {@link #_hid_read_timeout}, into an inbox from its start, for the
+     * caller to copy out: nothing calls back into the VM, so a short read
+     * costs about half as much. With an {@code epoch} other than
+     * {@link #ANY_EPOCH}, the caller owns a biased read gate and marked its
+     * read in flight before the call: {@link #GATE_MOVED}, with the handle not
+     * touched, unless the gate epoch is still {@code epoch}.
+     *
+     * @param inbox an address from {@link #_inbox_address}, its buffer kept reachable through the call
+     * @param length the most bytes to take, at most {@link #INBOX_BYTES}
+     */
+    public static native int _hid_read_inbox(long handle, long epoch, long inbox, int length, int timeoutMillis)
+            throws HIDException;
 
     /**
      * The read gate's process-wide epoch now, or -1 where no gate may be

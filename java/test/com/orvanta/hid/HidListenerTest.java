@@ -65,6 +65,30 @@ class HidListenerTest extends EmulatedDevices {
     }
 
     @Test
+    void aReadUnderWayWhenTheListenerComesKeepsItsReportAndTheListenerWaits() throws Exception {
+        EmulatedHid.Device quiet = emulator.add(VID, 0x0004, "Orvanta Labs", "Quiet", "Q-1", false, false);
+        HidDevice d = open(quiet);
+        BlockingQueue<Object> read = new LinkedBlockingQueue<>();
+        Thread reader = new Thread(() -> {
+            try {
+                read.add(d.read(-1));
+            } catch (HidException e) {
+                read.add(e);
+            }
+        });
+        reader.start();
+        Thread.sleep(100);
+        Collector collector = new Collector();
+        d.setInputReportListener(collector);
+        Thread.sleep(4 * Channel.SLICE_MILLIS);   // the listener's thread waits its turn all that time
+        quiet.pushInput(bytes(1, 2));
+        assertArrayEquals(bytes(1, 2), (byte[]) read.poll(10, TimeUnit.SECONDS));
+        reader.join();
+        quiet.pushInput(bytes(3, 4));
+        assertArrayEquals(bytes(3, 4), collector.next());
+    }
+
+    @Test
     void unplugSaysRemovedAndCloseStopsTheThread() throws Exception {
         EmulatedHid.Device gone = echo(0x00aa);
         HidDevice d = open(gone);

@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvanta.jni.exceptions.HIDException;
 import com.orvanta.testbed.EmulatedHid;
+import java.nio.ByteBuffer;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -17,11 +18,15 @@ import org.junit.jupiter.api.Test;
  */
 class NativesTest extends Emulation {
     static final String INVALID = "Invalid handle passed.";
+    static final ByteBuffer INBOX = ByteBuffer.allocateDirect(HIDNatives.INBOX_BYTES);
 
     @Test
     void eachNativeRejectsHandleZeroFromItsOwnPlace() {
         byte[] b = new byte[8];
         assertRaisesIn("reports.cpp", INVALID, "_1hid_1read_1timeout0", () -> HIDNatives._hid_read_timeout(0, b, 0, 8, 0));
+        long inbox = HIDNatives._inbox_address(INBOX);
+        assertRaisesIn("reports.cpp", INVALID, "_1hid_1read_1inbox",
+                () -> HIDNatives._hid_read_inbox(0, HIDNatives.ANY_EPOCH, inbox, 8, 0));
         assertRaisesIn("reports.cpp", INVALID, "_1hid_1send_1feature_1report",
                 () -> HIDNatives._hid_send_feature_report(0, b));
         assertRaisesIn("reports.cpp", INVALID, "_1hid_1get_1feature_1report",
@@ -51,6 +56,12 @@ class NativesTest extends Emulation {
         assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, -1, 1, 0));
         // no device open: hidapi's text is that of the handle's last open or listing
         assertRaisesIn("reports.cpp", "Read from device failed.", read, () -> HIDNatives._hid_read_timeout(h, b, 0, 8, 0));
+        // an inbox is a direct buffer that holds the largest report, or no address
+        assertEquals(0, HIDNatives._inbox_address(ByteBuffer.allocate(HIDNatives.INBOX_BYTES)));
+        assertEquals(0, HIDNatives._inbox_address(ByteBuffer.allocateDirect(HIDNatives.INBOX_BYTES - 1)));
+        assertEquals(0, HIDNatives._inbox_address(null));
+        assertRaisesIn("reports.cpp", "Buffer is invalid.", "_1hid_1read_1inbox",
+                () -> HIDNatives._hid_read_inbox(h, HIDNatives.ANY_EPOCH, 0, 8, 0));
         String get = "_1hid_1get_1feature_1report";
         assertRaisesIn("reports.cpp", "Report ID is invalid.", get, () -> HIDNatives._hid_get_feature_report(h, 256, 8));
         assertRaisesIn("reports.cpp", "Report length is invalid.", get, () -> HIDNatives._hid_get_feature_report(h, 1, 0));
@@ -81,33 +92,36 @@ class NativesTest extends Emulation {
     }
 
     @Test
-    void anArmedReadGoesToItsDeviceOnlyWhileTheGateEpochStands() throws Exception {
+    void anInboxReadLandsAtItsStartAndAnArmedOneGoesOnlyWhileTheGateEpochStands() throws Exception {
         long epoch = HIDNatives._gate_epoch();
         assertTrue(epoch >= 0, "this kernel has the barrier the biased gate needs");
         EmulatedHid.Device device = emulator.add(VID, 0x0004, "Orvanta Labs", "Quiet", "Q-1", false, false);
         long h = handle();
         HIDClassConnector._hid_open(h, device.path());
-        byte[] b = new byte[8];
-        device.pushInput(new byte[] {5, 6, 7});
-        assertEquals(3, armedRead(h, b, 2, 6));
-        assertArrayEquals(new byte[] {0, 0, 5, 6, 7, 0, 0, 0}, b);
+        long inbox = HIDNatives._inbox_address(INBOX);
+        device.pushInput(new byte[] {5, 6, 7, 8});
+        assertEquals(3, HIDNatives._hid_read_inbox(h, HIDNatives.ANY_EPOCH, inbox, 3, 500));   // a longer report is cut
+        assertEquals(0, HIDNatives._hid_read_inbox(h, HIDNatives.ANY_EPOCH, inbox, 8, 0));
+        device.pushInput(new byte[] {1, 2});
+        assertEquals(2, armedRead(h, inbox));
+        assertArrayEquals(new byte[] {1, 2, 7}, new byte[] {INBOX.get(0), INBOX.get(1), INBOX.get(2)});
 
         epoch = HIDNatives._gate_epoch();
         HIDNatives._gate_advance();
         assertTrue(HIDNatives._gate_epoch() > epoch);
-        device.pushInput(new byte[] {8, 9});
+        device.pushInput(new byte[] {9});
         // a moved epoch: the report stays for the next read, and a freed handle would not be touched
-        assertEquals(HIDNatives.GATE_MOVED, HIDNatives._hid_read_armed(h, epoch, b, 0, 8, 500));
-        assertEquals(HIDNatives.GATE_MOVED, HIDNatives._hid_read_armed(0, epoch, b, 0, 8, 500));
-        assertEquals(2, armedRead(h, b, 0, 8));
-        assertEquals(8, b[0]);
+        assertEquals(HIDNatives.GATE_MOVED, HIDNatives._hid_read_inbox(h, epoch, inbox, 8, 500));
+        assertEquals(HIDNatives.GATE_MOVED, HIDNatives._hid_read_inbox(0, epoch, inbox, 8, 500));
+        assertEquals(1, armedRead(h, inbox));
+        assertEquals(9, INBOX.get(0));
     }
 
     /** An armed read with the epoch now; again if a close elsewhere (a cleaner's) moved it meanwhile. */
-    private static int armedRead(long h, byte[] b, int offset, int length) throws HIDException {
+    private static int armedRead(long h, long inbox) throws HIDException {
         int received;
         do {
-            received = HIDNatives._hid_read_armed(h, HIDNatives._gate_epoch(), b, offset, length, 500);
+            received = HIDNatives._hid_read_inbox(h, HIDNatives._gate_epoch(), inbox, 8, 500);
         } while (received == HIDNatives.GATE_MOVED);
         return received;
     }
