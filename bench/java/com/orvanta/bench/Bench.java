@@ -257,7 +257,7 @@ public final class Bench {
             long a = address[0];
             for (int i = 0; i < n; i++) {
                 int received = Floor.readTo(h, a, into.length);
-                ((Buffer) b).position(0);
+                ((Buffer) b).clear();
                 b.get(into, 0, received);
             }
         });

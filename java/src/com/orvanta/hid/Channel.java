@@ -189,7 +189,7 @@ final class Channel implements Runnable {
     /** The report the inbox holds, if any, into buffer; received as it came. */
     private int copyOut(byte[] buffer, int offset, int received) {
         if (received > 0) {
-            ((Buffer) inbox).position(0);   // through Buffer: Java 8 has no ByteBuffer.position(int)
+            ((Buffer) inbox).clear();   // through Buffer: Java 8 has no ByteBuffer.clear()
             inbox.get(buffer, offset, received);
         }
         return received;
