@@ -252,7 +252,7 @@ public final class Bench {
             }
         });
         // the API's own array work: the report lands in native memory, Java copies it out
-        Candidate floorRead = new Candidate("floor (bare JNI, copied out in Java)", n -> {
+        Candidate floorRead = new Candidate("floor (JNI, copied out in Java)", n -> {
             ByteBuffer b = inbox[0];
             long a = address[0];
             for (int i = 0; i < n; i++) {
