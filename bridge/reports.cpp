@@ -1,7 +1,7 @@
 // JNI entry points of com.orvanta.jni.HIDNatives for reports: reads with a
-// time limit into a caller's array or an inbox, feature reports both ways, input reports
-// on request. Failures leave one HIDException pending, with hidapi's text
-// where it has one, and return at once.
+// time limit into a caller's array or an inbox, feature reports both ways,
+// input reports on request. Failures leave one HIDException pending, with
+// hidapi's text where it has one, and return at once.
 #include <cstddef>
 #include <limits>
 

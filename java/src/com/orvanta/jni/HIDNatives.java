@@ -5,10 +5,10 @@ import java.nio.ByteBuffer;
 
 /**
  * The native methods beyond {@link HIDClassConnector}'s: reads with a time
- * limit into a caller's array or a direct buffer, feature and input reports, the open device's
- * strings and record, hidapi's own text for the last failure, and a watch of
- * devices as they come and go. They take
- * the same handles and raise {@link HIDException} the same way; where hidapi
+ * limit into a caller's array or a direct buffer, feature and input reports,
+ * the open device's strings and record, hidapi's own text for the last
+ * failure, and a watch of devices as they come and go. They take the same
+ * handles and raise {@link HIDException} the same way; where hidapi
  * describes the failure, its text rides along in
  * {@link HIDException#getHidapiError()}.
  *
