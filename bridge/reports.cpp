@@ -64,25 +64,35 @@ jbyteArray get_report(JNIEnv *env, const char *function, jlong handle, jint repo
     return result.release();
 }
 
+// One report into `into`, at most length bytes: the bytes received, or -1
+// with an HIDException pending. A null `into` is a buffer the caller refused.
+int read_report(JNIEnv *env, const char *function, jlong handle, unsigned char *into, jint length, jint timeout) {
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, function, "Invalid handle passed.");
+        return -1;
+    }
+    if (into == nullptr || length < 0) {
+        PORTULA_THROW(env, function, "Buffer is invalid.");
+        return -1;
+    }
+    const jint wanted = length < kMaxReport ? length : kMaxReport;
+    const int received = device->read_timeout(into, static_cast<size_t>(wanted), timeout);
+    if (received < 0) {
+        PORTULA_THROW_HIDAPI(env, function, "Read from device failed.", device);
+    }
+    return received;
+}
+
 // A report into buffer from offset, by way of the stack: the bytes received,
 // or 0 with an HIDException pending. Java has checked the bounds, and passes
 // null for a buffer they do not fit; the copy checks them once more.
 jint read_into(JNIEnv *env, const char *function, jlong handle, jbyteArray buffer, jint offset, jint length,
                jint timeout) {
-    CHIDDevice *device = from_handle(handle);
-    if (device == nullptr) {
-        PORTULA_THROW(env, function, "Invalid handle passed.");
-        return 0;
-    }
-    if (buffer == nullptr || offset < 0 || length < 0) {
-        PORTULA_THROW(env, function, "Buffer is invalid.");
-        return 0;
-    }
     unsigned char report[kMaxReport];
-    const jint wanted = length < kMaxReport ? length : kMaxReport;
-    const int received = device->read_timeout(report, static_cast<size_t>(wanted), timeout);
+    const bool usable = buffer != nullptr && offset >= 0;
+    const int received = read_report(env, function, handle, usable ? report : nullptr, length, timeout);
     if (received < 0) {
-        PORTULA_THROW_HIDAPI(env, function, "Read from device failed.", device);
         return 0;
     }
     env->SetByteArrayRegion(buffer, offset, received, reinterpret_cast<const jbyte *>(report));
@@ -124,23 +134,8 @@ JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1inbox(JNIEnv
     if (epoch != kAnyEpoch && !portula::gate_still(epoch)) {
         return -1;
     }
-    CHIDDevice *device = from_handle(handle);
-    if (device == nullptr) {
-        PORTULA_THROW(env, __func__, "Invalid handle passed.");
-        return 0;
-    }
-    unsigned char *into = from_handle<unsigned char>(inbox);
-    if (into == nullptr || length < 0) {
-        PORTULA_THROW(env, __func__, "Buffer is invalid.");
-        return 0;
-    }
-    const jint wanted = length < kMaxReport ? length : kMaxReport;
-    const int received = device->read_timeout(into, static_cast<size_t>(wanted), timeout);
-    if (received < 0) {
-        PORTULA_THROW_HIDAPI(env, __func__, "Read from device failed.", device);
-        return 0;
-    }
-    return received;
+    const int received = read_report(env, __func__, handle, from_handle<unsigned char>(inbox), length, timeout);
+    return received < 0 ? 0 : received;
 }
 
 // static native void _hid_send_feature_report(long handle, byte[] data) throws HIDException
