@@ -34,11 +34,17 @@ public class HidException extends HIDException {
         UNSUPPORTED,
         /** The device or its driver refused the request: see {@link #getHidapiError()}. */
         IO,
+        /**
+         * Data from a device, or from a file of one, breaks the HID rules (a report descriptor, a
+         * recording): the message says what and where.
+         */
+        MALFORMED,
     }
 
     private final Reason reason;
 
-    HidException(Reason reason, String message) {
+    /** For the library's own subclasses, such as the one for malformed device data. */
+    protected HidException(Reason reason, String message) {
         super(message);
         this.reason = reason;
     }

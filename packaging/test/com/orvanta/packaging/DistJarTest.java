@@ -51,7 +51,7 @@ class DistJarTest {
                 assertEquals(expected[i][1], found[1], entry + ": ELF machine");
             }
             assertNotNull(jar.getEntry("com/orvanta/jni/HIDClassConnector.class"));
-            assertEquals("com.orvanta.jni.tool.Main", jar.getManifest().getMainAttributes().getValue("Main-Class"));
+            assertEquals("com.orvanta.tool.Main", jar.getManifest().getMainAttributes().getValue("Main-Class"));
         }
     }
 

@@ -205,7 +205,7 @@ class JarTest {
             assertTrue(classes > 0, jar);
         }
         ChildJvm list = ChildJvm.run(ChildJvm.property("portula.java.plain"), List.of("-Djava.io.tmpdir=" + temp),
-                List.of(), "-p", jar, "-m", "com.orvanta.portula/com.orvanta.jni.tool.Main", "list");
+                List.of(), "-p", jar, "-m", "com.orvanta.portula/com.orvanta.tool.Main", "list");
         assertEquals(0, list.exit, list.all());
         assertTrue(list.out.startsWith("PATH"), list.all());
     }

@@ -1,7 +1,7 @@
 package com.orvanta.packaging;
 
 import com.orvanta.jni.HIDClassConnector;
-import com.orvanta.jni.tool.Main;
+import com.orvanta.tool.Main;
 import com.orvanta.testbed.EmulatedHid;
 import java.nio.file.Files;
 import java.nio.file.Path;

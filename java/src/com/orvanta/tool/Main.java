@@ -1,4 +1,4 @@
-package com.orvanta.jni.tool;
+package com.orvanta.tool;
 
 import com.orvanta.hid.Hid;
 import com.orvanta.hid.HidDevice;
