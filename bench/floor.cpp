@@ -2,6 +2,8 @@
 // work as the bridge, and nothing else.
 #include <jni.h>
 
+#include <dlfcn.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -24,9 +26,19 @@ JNIEXPORT jint JNICALL Java_com_orvanta_bench_Floor_readInto(JNIEnv *env, jclass
     return length;
 }
 
-JNIEXPORT jint JNICALL Java_com_orvanta_bench_Floor_readTo(JNIEnv *, jclass, jlong, jlong address, jint length) {
-    std::memset(reinterpret_cast<void *>(static_cast<intptr_t>(address)), 0x5a, static_cast<size_t>(length));
-    return length;
+// A C++ program's read loop, through the hid_read_timeout the JVM loaded.
+JNIEXPORT jint JNICALL Java_com_orvanta_bench_Floor_bareReads(JNIEnv *, jclass, jint n) {
+    using ReadTimeout = int (*)(void *, unsigned char *, size_t, int);
+    static const auto read = reinterpret_cast<ReadTimeout>(dlsym(RTLD_DEFAULT, "hid_read_timeout"));
+    if (read == nullptr) {
+        return -1;
+    }
+    unsigned char report[64];
+    jint full = 0;
+    for (jint i = 0; i < n; ++i) {
+        full += read(&g_report, report, sizeof report, 0) == static_cast<int>(sizeof report);
+    }
+    return full;
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_orvanta_bench_Floor_read(JNIEnv *env, jclass, jlong, jint length) {

@@ -3,6 +3,7 @@
 // bare enumeration.
 #include <jni.h>
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <chrono>
@@ -92,6 +93,37 @@ JNIEXPORT jlongArray JNICALL Java_com_orvanta_bench_NativeBench_uevents(JNIEnv *
         env->SetLongArrayRegion(result, 0, static_cast<jsize>(times.size()), times.data());
     }
     return result;
+}
+
+// Nanoseconds for count reads of queued reports with timeout 0, or -1.
+JNIEXPORT jlong JNICALL Java_com_orvanta_bench_NativeBench_queuedReads(JNIEnv *env, jclass, jstring path,
+                                                                      jint count) {
+    const char *chars = env->GetStringUTFChars(path, nullptr);
+    if (chars == nullptr) {
+        return -1;
+    }
+    CHIDDevice device;
+    const bool opened = device.open_device(chars) != nullptr;
+    env->ReleaseStringUTFChars(path, chars);
+    if (!opened) {
+        return -1;
+    }
+    unsigned char report[64];
+    const auto start = std::chrono::steady_clock::now();
+    for (jint i = 0; i < count; ++i) {
+        if (device.read_timeout(report, sizeof report, 0) <= 0) {
+            return -1;
+        }
+    }
+    const auto end = std::chrono::steady_clock::now();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
+}
+
+// Context switches of the whole process, its ended threads' included.
+JNIEXPORT jlong JNICALL Java_com_orvanta_bench_NativeBench_contextSwitches(JNIEnv *, jclass) {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<jlong>(usage.ru_nvcsw + usage.ru_nivcsw);
 }
 
 // Devices that hid_enumerate lists; the list is freed at once.

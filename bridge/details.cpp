@@ -1,6 +1,6 @@
 // JNI entry points of com.orvanta.jni.HIDNatives for what an open device says
-// about itself: its strings, its record, and hidapi's text for the last
-// failure. Failures leave one HIDException pending and return at once.
+// about itself: its strings, its record, and hidapi's text and errno for
+// the last failure. Failures leave one HIDException pending and return at once.
 #include <cwchar>
 
 #include "CHIDDevice.h"
@@ -125,4 +125,14 @@ JNIEXPORT jstring JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1error(JNIEnv *e
     }
     const wchar_t *text = device->error();
     return java_string(env, __func__, text != nullptr ? text : L"");
+}
+
+// static native int _hid_errno(long handle) throws HIDException
+JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1errno(JNIEnv *env, jclass, jlong handle) {
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, __func__, "Invalid handle passed.");
+        return 0;
+    }
+    return device->error_number();
 }

@@ -1,13 +1,11 @@
 // JNI entry points of com.orvanta.jni.HIDNatives for reports: reads with a
-// time limit into a caller's array or an inbox, feature reports both ways,
+// time limit into a caller's array, and their wake; feature reports both ways,
 // input reports on request. Failures leave one HIDException pending, with
 // hidapi's text where it has one, and return at once.
 #include <cstddef>
-#include <limits>
 
 #include "CHIDDevice.h"
 #include "com_orvanta_jni_HIDNatives.h"
-#include "gate.h"
 #include "handle.h"
 #include "hidapi_error.h"
 #include "jni_resources.h"
@@ -21,9 +19,6 @@ namespace {
 
 // hidraw's largest report (HID_MAX_BUFFER_SIZE), report ID included.
 constexpr jint kMaxReport = 16384;
-static_assert(kMaxReport <= com_orvanta_jni_HIDNatives_INBOX_BYTES, "an inbox holds the largest report");
-// HIDNatives.ANY_EPOCH, Long.MIN_VALUE: a read that holds no biased gate
-constexpr jlong kAnyEpoch = std::numeric_limits<jlong>::min();
 // A feature or input report request goes as an ioctl whose 14-bit size
 // field holds at most this: hidapi passes a larger length on, corrupting the
 // request's number.
@@ -64,78 +59,48 @@ jbyteArray get_report(JNIEnv *env, const char *function, jlong handle, jint repo
     return result.release();
 }
 
-// One report into `into`, at most length bytes: the bytes received, or -1
-// with an HIDException pending. A null `into` is a buffer the caller refused.
-int read_report(JNIEnv *env, const char *function, jlong handle, unsigned char *into, jint length, jint timeout) {
+}  // namespace
+
+// private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset,
+//     int length, int timeoutMillis) throws HIDException
+// The bytes received into buffer from offset, or 0 when the time ran out or
+// _hid_wake ended the wait; a timeout below 0 waits until a report comes.
+// Java has checked the bounds, and passes null for a buffer they do not fit.
+JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1timeout0(JNIEnv *env, jclass, jlong handle,
+                                                                             jbyteArray buffer, jint offset,
+                                                                             jint length, jint timeout) {
     CHIDDevice *device = from_handle(handle);
     if (device == nullptr) {
-        PORTULA_THROW(env, function, "Invalid handle passed.");
-        return -1;
+        PORTULA_THROW(env, __func__, "Invalid handle passed.");
+        return 0;
     }
-    if (into == nullptr || length < 0) {
-        PORTULA_THROW(env, function, "Buffer is invalid.");
-        return -1;
+    if (buffer == nullptr || offset < 0 || length < 0) {
+        PORTULA_THROW(env, __func__, "Buffer is invalid.");
+        return 0;
     }
-    const jint wanted = length < kMaxReport ? length : kMaxReport;
-    const int received = device->read_timeout(into, static_cast<size_t>(wanted), timeout);
-    if (received < 0) {
-        PORTULA_THROW_HIDAPI(env, function, "Read from device failed.", device);
-    }
-    return received;
-}
-
-// A report into buffer from offset, by way of the stack: the bytes received,
-// or 0 with an HIDException pending. Java has checked the bounds, and passes
-// null for a buffer they do not fit; the copy checks them once more.
-jint read_into(JNIEnv *env, const char *function, jlong handle, jbyteArray buffer, jint offset, jint length,
-               jint timeout) {
     unsigned char report[kMaxReport];
-    const bool usable = buffer != nullptr && offset >= 0;
-    const int received = read_report(env, function, handle, usable ? report : nullptr, length, timeout);
+    const int received = device->read_timeout(report, static_cast<size_t>(length < kMaxReport ? length : kMaxReport),
+                                              timeout);
     if (received < 0) {
+        PORTULA_THROW_HIDAPI(env, __func__, "Read from device failed.", device);
         return 0;
     }
     env->SetByteArrayRegion(buffer, offset, received, reinterpret_cast<const jbyte *>(report));
     return received;
 }
 
-}  // namespace
-
-// private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset,
-//     int length, int timeoutMillis) throws HIDException
-// The bytes received into buffer from offset, or 0 when the time ran out; a
-// timeout below 0 waits without limit. Allocates nothing.
-JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1timeout0(JNIEnv *env, jclass, jlong handle,
-                                                                             jbyteArray buffer, jint offset,
-                                                                             jint length, jint timeout) {
-    return read_into(env, __func__, handle, buffer, offset, length, timeout);
+// static native void _hid_wake(long handle)
+// Ends the handle's read under way as if its time ran out, or its next one.
+JNIEXPORT void JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1wake(JNIEnv *, jclass, jlong handle) {
+    if (CHIDDevice *device = from_handle(handle)) {
+        device->wake();
+    }
 }
 
-// static native long _inbox_address(java.nio.ByteBuffer inbox)
-// Where reads may land in inbox, a direct buffer of INBOX_BYTES or more; 0
-// for any other object.
-JNIEXPORT jlong JNICALL Java_com_orvanta_jni_HIDNatives__1inbox_1address(JNIEnv *env, jclass, jobject inbox) {
-    if (inbox == nullptr || env->GetDirectBufferCapacity(inbox) < com_orvanta_jni_HIDNatives_INBOX_BYTES) {
-        return 0;
-    }
-    return portula::to_handle(static_cast<unsigned char *>(env->GetDirectBufferAddress(inbox)));
-}
-
-// static native int _hid_read_inbox(long handle, long epoch, long inbox, int length,
-//     int timeoutMillis) throws HIDException
-// As _hid_read_timeout0, into an inbox from its start: with no call back into
-// the VM, a short read costs half as much, and Java copies the report out.
-// Unless epoch is ANY_EPOCH, the caller is the read gate's owner and has
-// marked its read in flight: -1, with the handle not touched, once the gate
-// epoch is not epoch.
-JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1inbox(JNIEnv *env, jclass, jlong handle,
-                                                                         jlong epoch, jlong inbox, jint length,
-                                                                         jint timeout) {
-    if (epoch != kAnyEpoch && !portula::gate_still(epoch)) {
-        return -1;
-    }
-    const int received = read_report(env, __func__, handle, from_handle<unsigned char>(inbox), length, timeout);
-    return received < 0 ? 0 : received;
+// static native boolean _hid_wake_works(long handle)
+JNIEXPORT jboolean JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1wake_1works(JNIEnv *, jclass, jlong handle) {
+    CHIDDevice *device = from_handle(handle);
+    return device != nullptr && device->wakeable() ? JNI_TRUE : JNI_FALSE;
 }
 
 // static native void _hid_send_feature_report(long handle, byte[] data) throws HIDException

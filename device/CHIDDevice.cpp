@@ -4,9 +4,16 @@
 #include <libudev.h>
 #include <linux/hidraw.h>
 #include <locale.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -33,6 +40,54 @@ bool refused_by_hidraw(const char *path) {
 
 // The text of a failure CHIDDevice decided itself: hidapi keeps none for it.
 thread_local const wchar_t *t_error = nullptr;
+
+// The eventfd that hidapi's poll in read_timeout also waits on (see
+// __wrap_poll), and whether it ended the wait.
+thread_local int t_wake_fd = -1;
+thread_local bool t_woken = false;
+
+// One wait of a read without limit: with a wake, nothing needs to look
+// sooner; without one, a second bounds how long a close waits.
+constexpr int kLongWaitMs = 60 * 60 * 1000;
+constexpr int kUnwakeableWaitMs = 1000;
+
+// N of a path ".../hidrawN", or -1.
+int hidraw_index_of(const char *path) {
+    const char *name = std::strrchr(path, '/');
+    name = name != nullptr ? name + 1 : path;
+    if (std::strncmp(name, "hidraw", 6) != 0 || name[6] < '0' || name[6] > '9') {
+        return -1;
+    }
+    char *end = nullptr;
+    const long index = std::strtol(name + 6, &end, 10);
+    return *end == 0 && index < 1000000 ? static_cast<int>(index) : -1;
+}
+
+// A poll on a pipe that never becomes readable, with a wake already sent,
+// must end at once: else (a sandbox without eventfd, an emulator whose poll
+// misses it) reads wait in slices.
+bool probe_wake() {
+    int never[2];
+    if (::pipe2(never, O_CLOEXEC) != 0) {
+        return false;
+    }
+    bool works = false;
+    const int wake = ::eventfd(1, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake >= 0) {
+        pollfd fd = {never[0], POLLIN, 0};
+        t_wake_fd = wake;
+        t_woken = false;
+        const auto start = std::chrono::steady_clock::now();
+        const int ready = ::poll(&fd, 1, 1000);
+        works = ready == 0 && t_woken && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(100);
+        t_wake_fd = -1;
+        t_woken = false;
+        ::close(wake);
+    }
+    ::close(never[0]);
+    ::close(never[1]);
+    return works;
+}
 
 // hidapi 0.13 strdup()s every HID_NAME and HID_UNIQ line of a hid device's
 // uevent and loses all but the last. The kernel writes the device's own
@@ -97,7 +152,8 @@ private:
 };
 }  // namespace
 
-CHIDDevice::CHIDDevice() : device(nullptr) {
+CHIDDevice::CHIDDevice()
+    : device(nullptr), wake_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), last_errno(0), hidraw_index(-1) {
     if (ref_counter == 0) {
         // A failure is retried by hidapi itself at the next enumerate or open.
         (void)hid_init();
@@ -107,6 +163,9 @@ CHIDDevice::CHIDDevice() : device(nullptr) {
 
 CHIDDevice::~CHIDDevice() {
     close_device();
+    if (wake_fd >= 0) {
+        ::close(wake_fd);
+    }
     if (--ref_counter == 0) {
         hid_exit();
     }
@@ -132,6 +191,7 @@ hid_device *CHIDDevice::open_device(int vendor_id, int product_id) {
         open_device(pick->path);
     } else {
         t_error = L"Device with requested VID/PID not found";
+        last_errno = ENOENT;
     }
     hid_free_enumeration(list);
     return device;
@@ -141,7 +201,10 @@ hid_device *CHIDDevice::open_device(const char *path) {
     close_device();
     Utf8Decoding utf8;
     t_error = refused_by_hidraw(path) ? L"not a hidraw device" : nullptr;
+    errno = 0;
     device = t_error != nullptr ? nullptr : hid_open_path(path);
+    last_errno = device != nullptr ? 0 : t_error != nullptr ? ENODEV : errno;
+    hidraw_index = device != nullptr ? hidraw_index_of(path) : -1;
     return device;
 }
 
@@ -156,14 +219,17 @@ int CHIDDevice::write(const unsigned char *data, size_t length) {
     if (device == nullptr) {
         return -1;
     }
-    return hid_write(device, data, length);
+    Utf8Decoding utf8;
+    errno = 0;
+    return noted(hid_write(device, data, length));
 }
 
 int CHIDDevice::read(unsigned char *data, size_t length) {
     if (device == nullptr) {
         return -1;
     }
-    return hid_read(device, data, length);
+    errno = 0;
+    return noted(hid_read(device, data, length));
 }
 
 int CHIDDevice::getRefCount() { return ref_counter; }
@@ -200,23 +266,41 @@ void CHIDDevice::free_enumerations(hid_device_info *list) {
     hid_free_enumeration(list);
 }
 
+// Always through poll, where a wake reaches it: hidapi's wait without limit
+// blocks in read(), which nothing but a report or an unplug ends.
 int CHIDDevice::read_timeout(unsigned char *data, size_t length, int milliseconds) {
-    return device == nullptr ? -1 : hid_read_timeout(device, data, length, milliseconds);
+    if (device == nullptr) {
+        return -1;
+    }
+    Utf8Decoding utf8;
+    t_wake_fd = wake_fd;
+    t_woken = false;
+    int received;
+    do {
+        const int wait = milliseconds >= 0 ? milliseconds : wakeable() ? kLongWaitMs : kUnwakeableWaitMs;
+        errno = 0;
+        received = noted(hid_read_timeout(device, data, length, wait));
+    } while (received == 0 && milliseconds < 0 && !t_woken);
+    t_wake_fd = -1;
+    return received;
 }
 
 int CHIDDevice::send_feature_report(const unsigned char *data, size_t length) {
     Utf8Decoding utf8;
-    return device == nullptr ? -1 : hid_send_feature_report(device, data, length);
+    errno = 0;
+    return device == nullptr ? -1 : noted(hid_send_feature_report(device, data, length));
 }
 
 int CHIDDevice::get_feature_report(unsigned char *data, size_t length) {
     Utf8Decoding utf8;
-    return device == nullptr ? -1 : hid_get_feature_report(device, data, length);
+    errno = 0;
+    return device == nullptr ? -1 : noted(hid_get_feature_report(device, data, length));
 }
 
 int CHIDDevice::get_input_report(unsigned char *data, size_t length) {
     Utf8Decoding utf8;
-    return device == nullptr ? -1 : hid_get_input_report(device, data, length);
+    errno = 0;
+    return device == nullptr ? -1 : noted(hid_get_input_report(device, data, length));
 }
 
 int CHIDDevice::get_manufacturer_string(wchar_t *text, size_t max_length) {
@@ -236,7 +320,8 @@ int CHIDDevice::get_serial_number_string(wchar_t *text, size_t max_length) {
 
 int CHIDDevice::get_indexed_string(int index, wchar_t *text, size_t max_length) {
     Utf8Decoding utf8;
-    return device == nullptr ? -1 : hid_get_indexed_string(device, index, text, max_length);
+    errno = 0;
+    return device == nullptr ? -1 : noted(hid_get_indexed_string(device, index, text, max_length));
 }
 
 hid_device_info *CHIDDevice::get_device_info() {
@@ -251,8 +336,60 @@ const wchar_t *CHIDDevice::error() {
     return t_error != nullptr ? t_error : hid_error(nullptr);
 }
 
+int CHIDDevice::error_number() { return last_errno; }
+
+// Takes errno right after a hidapi call. A USB error of a device being pulled
+// reads as gone once its sysfs entry is.
+int CHIDDevice::noted(int result) {
+    last_errno = result < 0 ? errno : 0;
+    if ((last_errno == EIO || last_errno == EPROTO || last_errno == ESHUTDOWN) && hidraw_index >= 0) {
+        char entry[48];
+        std::snprintf(entry, sizeof entry, "/sys/class/hidraw/hidraw%d", hidraw_index);
+        if (::access(entry, F_OK) != 0 && errno == ENOENT) {
+            last_errno = ENODEV;
+        }
+    }
+    return result;
+}
+
+void CHIDDevice::wake() {
+    const uint64_t one = 1;
+    if (wake_fd >= 0 && ::write(wake_fd, &one, sizeof one) != static_cast<ssize_t>(sizeof one)) {
+        // the counter is already far from 0: the eventfd is readable anyway
+    }
+}
+
+bool CHIDDevice::wakeable() {
+    static const bool works = probe_wake();
+    return wake_fd >= 0 && works;
+}
+
 extern "C" {
 const char *__real_udev_device_get_sysattr_value(struct udev_device *device, const char *name);
+int __real_poll(struct pollfd *fds, nfds_t count, int timeout);
+
+// hidapi's poll in read_timeout (device/CMakeLists.txt wraps it at link
+// time) also waits on the object's eventfd: a wake ends it as a timeout
+// would, and so does a signal, since hidapi takes EINTR for a failure.
+__attribute__((visibility("hidden"))) int __wrap_poll(struct pollfd *fds, nfds_t count, int timeout) {
+    const int wake = t_wake_fd;
+    if (wake < 0 || count != 1) {
+        return __real_poll(fds, count, timeout);
+    }
+    pollfd both[2] = {fds[0], {wake, POLLIN, 0}};
+    const int ready = __real_poll(both, 2, timeout);
+    if (ready < 0) {
+        return errno == EINTR ? 0 : ready;
+    }
+    if ((both[1].revents & POLLIN) != 0) {
+        uint64_t wakes;
+        if (::read(wake, &wakes, sizeof wakes) == static_cast<ssize_t>(sizeof wakes)) {
+            t_woken = true;
+        }
+    }
+    fds[0].revents = both[0].revents;
+    return fds[0].revents != 0 ? 1 : 0;
+}
 
 // Every sysfs attribute hidapi reads comes through here (see
 // without_repeated_names). A uevent that is gone (the device left between

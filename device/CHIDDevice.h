@@ -32,8 +32,9 @@ public:
     void free_enumerations(hid_device_info *list);
 
     // What hidapi offers beyond the calls above; -1 (or null) when no device
-    // is open, else hidapi's result. A timeout below 0 waits without limit;
-    // a read that times out returns 0.
+    // is open, else hidapi's result. A read that times out, or that wake()
+    // ended, returns 0; a timeout below 0 waits until a report comes, the
+    // read fails or wake() is called.
     int read_timeout(unsigned char *data, size_t length, int milliseconds);
     int send_feature_report(const unsigned char *data, size_t length);
     int get_feature_report(unsigned char *data, size_t length);
@@ -47,9 +48,26 @@ public:
     // hidapi's text for the last failure: of the open device, else of the
     // last open or enumeration. Valid until the next call on this object.
     const wchar_t *error();
+    // The system's error number (errno) behind the last failed call on this
+    // object, 0 where hidapi saw the failure itself (a poll hang-up). EIO,
+    // EPROTO and ESHUTDOWN of a device whose sysfs entry is gone read ENODEV.
+    int error_number();
+
+    // Ends the read_timeout under way on this object as if its time ran
+    // out, or the next one if none is. Safe from any thread while the
+    // object lives.
+    void wake();
+    // Whether wake() ends a waiting read of this object: it has its
+    // eventfd, and a probe (once per process) saw poll wake on one here.
+    bool wakeable();
 
 private:
+    int noted(int result);
+
     hid_device *device;
+    int wake_fd;            // an eventfd that read_timeout's poll also waits on
+    int last_errno;
+    int hidraw_index;       // N of the open /dev/hidrawN, -1 if the path names none
     // Live objects in the process; not atomic: handles are created and
     // destroyed on one thread at a time.
     static int32_t ref_counter;

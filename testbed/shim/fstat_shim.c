@@ -14,10 +14,15 @@
  * two threads at once (a watch's thread listing a device while the test
  * plugs the next one) can garble both, libudev then takes the mocked /sys
  * for some other file system and a uevent is never sent. This shim, ahead
- * of it, lets one call in at a time. */
+ * of it, lets one call in at a time.
+ *
+ * poll() reports a node whose device was unplugged as hidraw does: at once,
+ * with POLLERR | POLLHUP. The emulator unlinks such a node before it wakes
+ * the pollers. */
 #define _GNU_SOURCE
 #include <pthread.h>
 #include <dlfcn.h>
+#include <poll.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -39,6 +44,7 @@ typedef int (*fstat64_fn)(int, struct stat64 *);
 typedef int (*fxstat_fn)(int, int, struct stat *);
 typedef int (*fstatfs_fn)(int, struct statfs *);
 typedef int (*fstatfs64_fn)(int, struct statfs64 *);
+typedef int (*poll_fn)(struct pollfd *, nfds_t, int);
 
 /* Looked up on first use: another preload's constructor may call fstat
  * before ours would run. */
@@ -50,6 +56,24 @@ static void *next_symbol(void **slot, const char *name, const char *version)
         __atomic_store_n(slot, fn, __ATOMIC_RELEASE);
     }
     return fn;
+}
+
+/* Whether fd is an emulated node, and an unlinked one: its device was unplugged. */
+static int unplugged_node(int fd)
+{
+    static const char deleted[] = " (deleted)";
+    const char *root = getenv("UMOCKDEV_DIR");
+    if (!root || fd < 0)
+        return 0;
+    char fd_link[64], target[PATH_MAX];
+    snprintf(fd_link, sizeof fd_link, "/proc/self/fd/%d", fd);
+    ssize_t length = readlink(fd_link, target, sizeof target - 1);
+    if (length <= (ssize_t) (sizeof deleted - 1))
+        return 0;
+    target[length] = '\0';
+    size_t root_length = strlen(root);
+    return strncmp(target, root, root_length) == 0 && strncmp(target + root_length, "/dev/", 5) == 0 &&
+           strcmp(target + length - (sizeof deleted - 1), deleted) == 0;
 }
 
 /* The emulated node's major:minor, or 0 when fd is not one. */
@@ -166,4 +190,32 @@ int fstatfs64(int fd, struct statfs64 *buf)
     int result = next(fd, buf);
     pthread_mutex_unlock(&fstatfs_lock);
     return result;
+}
+
+int poll(struct pollfd *fds, nfds_t count, int timeout)
+{
+    static void *real;
+    poll_fn next = (poll_fn) next_symbol(&real, "poll", NULL);
+    if (!next) {
+        errno = ENOSYS;
+        return -1;
+    }
+    int saved_errno = errno;
+    int hung_up = 0;
+    for (nfds_t i = 0; i < count; i++)
+        hung_up |= unplugged_node(fds[i].fd);
+    errno = saved_errno;
+    int ready = next(fds, count, hung_up ? 0 : timeout);
+    if (ready < 0)
+        return ready;
+    saved_errno = errno;
+    ready = 0;
+    for (nfds_t i = 0; i < count; i++) {
+        /* a poller the unplug woke sees the doorbell: look again */
+        if ((hung_up || fds[i].revents) && unplugged_node(fds[i].fd))
+            fds[i].revents |= POLLERR | POLLHUP;
+        ready += fds[i].revents != 0;
+    }
+    errno = saved_errno;
+    return ready;
 }

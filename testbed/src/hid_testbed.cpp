@@ -127,10 +127,13 @@ struct Core {
 
 // --- called with core.mutex held -------------------------------------------
 
+// Of this plug-in, whether or not the device is still plugged.
+bool of_this_plug(const Core& core, UMockdevIoctlClient* client) {
+  return GPOINTER_TO_UINT(g_object_get_qdata(G_OBJECT(client), generation_quark())) == core.generation;
+}
+
 bool is_current(const Core& core, UMockdevIoctlClient* client) {
-  const unsigned tag =
-      GPOINTER_TO_UINT(g_object_get_qdata(G_OBJECT(client), generation_quark()));
-  return core.plugged && tag == core.generation;
+  return core.plugged && of_this_plug(core, client);
 }
 
 void ring_doorbell(Core& core) {
@@ -175,13 +178,13 @@ int push_locked(Core& core, Report report) {
   return Device::kOk;
 }
 
-// Marks the device gone and wakes everyone waiting on it.
+// Marks the device gone, as hidraw does: a read that waits ends with EIO,
+// and reports still queued stay to be read first. Pollers are woken once the
+// node is gone too (Device::unplug).
 void disconnect_locked(Core& core) {
   core.plugged = false;
   for (auto& reader : core.parked_reads) umockdev_ioctl_client_complete(reader.get(), -1, EIO);
   core.parked_reads.clear();
-  core.inputs.clear();
-  ring_doorbell(core);  // pollers wake up and their read() fails
   core.output_ready.notify_all();
 }
 
@@ -279,14 +282,14 @@ void on_client_connected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpoint
 gboolean on_read(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
   Core& core = *static_cast<Core*>(data);
   std::lock_guard<std::mutex> lock(core.mutex);
-  if (!is_current(core, client)) {
-    umockdev_ioctl_client_complete(client, -1, EIO);
-  } else if (core.inputs.empty()) {
-    core.parked_reads.push_back(detail::add_ref(client));  // completed by push or unplug
-  } else {
+  if (!core.inputs.empty() && of_this_plug(core, client)) {  // unplugged too: what was queued comes first
     drain_doorbell(core);
     deliver(core, client, core.inputs.front());
     core.inputs.pop_front();
+  } else if (is_current(core, client)) {
+    core.parked_reads.push_back(detail::add_ref(client));  // completed by push or unplug
+  } else {
+    umockdev_ioctl_client_complete(client, -1, EIO);
   }
   return TRUE;
 }
@@ -437,6 +440,7 @@ struct Device::Impl {
     {
       std::lock_guard<std::mutex> lock(core->mutex);
       disconnect_locked(*core);
+      ring_doorbell(*core);
     }
     detach();  // the sysfs entries go with the testbed's directory
   }
@@ -691,6 +695,10 @@ void Device::unplug() {
   // A node left without its socket would make the preload exit the process
   // at the next open() of the path.
   g_unlink((impl_->root + impl_->core->path).c_str());
+  // Last: a poller woken now finds the node gone, which the shim's poll
+  // reports as hidraw's hang-up.
+  std::lock_guard<std::mutex> lock(impl_->core->mutex);
+  ring_doorbell(*impl_->core);
 }
 
 void Device::replug() {
@@ -705,6 +713,7 @@ void Device::replug() {
     std::lock_guard<std::mutex> lock(core.mutex);
     core.fifo = std::move(fifo);  // old clients keep the old FIFO
     ++core.generation;
+    core.inputs.clear();  // the old plug-in's, which its clients may no longer read
     core.plugged = true;
   }
   impl_->attach();

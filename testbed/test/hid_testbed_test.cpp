@@ -6,6 +6,7 @@
 #include <hidapi.h>
 #include <linux/hidraw.h>
 #include <linux/magic.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -271,6 +272,41 @@ TEST(Hotplug, UnplugEndsBlockedReadAndLeavesEnumeration) {
   Handle unaffected = open_path(other.path());
   ASSERT_TRUE(unaffected);
   EXPECT_EQ(write(unaffected, pattern(3, 0, 0)), 3);
+}
+
+// As hidraw: poll hangs up at once, read() gives what was queued and then
+// EIO, write() and ioctl() ENODEV.
+TEST(Hotplug, UnplugLooksAsTheKernelMakesIt) {
+  testbed::Testbed bed;
+  auto& dev = bed.add(config(0x0048));
+  Handle h = open_path(dev.path());
+  ASSERT_TRUE(h);
+  const int raw = ::open(dev.path().c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(raw, 0);
+  ASSERT_EQ(dev.push_input(Bytes{1, 2}), testbed::Device::kOk);
+  ASSERT_EQ(dev.push_input(Bytes{3}), testbed::Device::kOk);
+  dev.unplug();
+  pollfd fd = {raw, POLLIN, 0};
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(::poll(&fd, 1, 5000), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_EQ(fd.revents & (POLLIN | POLLERR | POLLHUP), POLLIN | POLLERR | POLLHUP);
+  // hidapi's poll path: the hang-up, with no errno
+  Bytes buffer(64);
+  errno = 0;
+  EXPECT_EQ(hid_read_timeout(h.get(), buffer.data(), buffer.size(), 1000), -1);
+  EXPECT_EQ(errno, 0);
+  // its read path (no time limit): the queue, then EIO
+  EXPECT_EQ(hid_read(h.get(), buffer.data(), buffer.size()), 2);
+  EXPECT_EQ(buffer[1], 2);
+  EXPECT_EQ(hid_read(h.get(), buffer.data(), buffer.size()), 1);
+  EXPECT_EQ(hid_read(h.get(), buffer.data(), buffer.size()), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(write(h, pattern(3, 0, 0)), -1);
+  EXPECT_EQ(errno, ENODEV);
+  EXPECT_EQ(hid_send_feature_report(h.get(), buffer.data(), 4), -1);
+  EXPECT_EQ(errno, ENODEV);
+  ::close(raw);
 }
 
 TEST(Hotplug, ReplugBringsTheDeviceBackButNotOldHandles) {

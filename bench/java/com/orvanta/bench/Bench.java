@@ -3,10 +3,10 @@ package com.orvanta.bench;
 import com.orvanta.hid.Hid;
 import com.orvanta.hid.HidDevice;
 import com.orvanta.hid.HidDeviceInfo;
+import com.orvanta.hid.HidException;
 import com.orvanta.hid.HidWatch;
 import com.orvanta.hid.HidWatchListener;
 import com.orvanta.jni.HIDClassConnector;
-import com.orvanta.jni.HIDNatives;
 import com.orvanta.testbed.EmulatedHid;
 import com.sun.jna.Library;
 import com.sun.jna.Memory;
@@ -16,8 +16,6 @@ import com.sun.jna.Pointer;
 import java.io.IOException;
 import java.lang.management.ManagementFactory;
 import java.lang.management.MemoryUsage;
-import java.nio.Buffer;
-import java.nio.ByteBuffer;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -207,7 +205,7 @@ public final class Bench {
         System.out.printf("JNA direct / bridge     write %s  read %s%n",
                 ratio(directWrite, bridgeWrite), ratio(directRead, bridgeRead));
 
-        readInto(echo, h, device, calls);
+        readInto(echo, device, calls);
 
         // resources around 10^6 more calls, twice: the first batch may still
         // size the heap; the second shows the steady state
@@ -232,56 +230,28 @@ public final class Bench {
 
     /**
      * The application API's read into a caller's array, which allocates
-     * nothing. With no-op reads, where the 64 bytes land within a page, against
-     * the stack, moves a call by up to 15 ns (4K aliasing), so each round
-     * reads through a newly opened device and the floor through a new inbox,
-     * each after a spacer of random size: every round draws both placements
-     * anew, where one JVM would keep one draw for all of them.
+     * nothing, against a bare C++ loop of the same no-op hid_read_timeout and
+     * against JNA's direct mapping of it.
      */
-    static void readInto(EmulatedHid.Device echo, long h, Pointer device, int calls) throws Exception {
+    static void readInto(EmulatedHid.Device echo, Pointer device, int calls) throws Exception {
         byte[] into = new byte[64];
-        HidDevice[] api = new HidDevice[1];
-        ByteBuffer[] inbox = new ByteBuffer[1];
-        long[] address = new long[1];
-        List<ByteBuffer> spacers = new ArrayList<>();   // kept, so that no later buffer takes their place
-        java.util.Random random = new java.util.Random();
-        Candidate apiRead = new Candidate("HidDevice.read(buffer, 0)", n -> {
-            HidDevice d = api[0];
-            for (int i = 0; i < n; i++) {
-                d.read(into, 0);
-            }
-        });
-        // the API's own array work: the report lands in native memory, Java copies it out
-        Candidate floorRead = new Candidate("floor (JNI, copied out in Java)", n -> {
-            ByteBuffer b = inbox[0];
-            long a = address[0];
-            for (int i = 0; i < n; i++) {
-                int received = Floor.readTo(h, a, into.length);
-                ((Buffer) b).clear();
-                b.get(into, 0, received);
-            }
-        });
-        Candidate vmCopy = new Candidate("bare JNI, the VM copying in", n -> {
-            for (int i = 0; i < n; i++) {
-                Floor.readInto(h, into, 0, into.length);
-            }
-        });
-        Candidate directRead = new Candidate("JNA direct, hid_read_timeout", n -> {
-            for (int i = 0; i < n; i++) {
-                Direct.hid_read_timeout(device, into, into.length, 0);
-            }
-        });
-        interleave(calls, () -> {
-            if (api[0] != null) {
-                api[0].close();
-            }
-            spacers.add(ByteBuffer.allocateDirect(1 + random.nextInt(4096)));
-            api[0] = Hid.open(echo.path());
-            spacers.add(ByteBuffer.allocateDirect(1 + random.nextInt(4096)));
-            inbox[0] = ByteBuffer.allocateDirect(HIDNatives.INBOX_BYTES);
-            address[0] = HIDNatives._inbox_address(inbox[0]);
-        }, apiRead, floorRead, vmCopy, directRead);
-        try {
+        try (HidDevice api = Hid.open(echo.path())) {
+            Candidate apiRead = new Candidate("HidDevice.read(buffer, 0)", n -> {
+                for (int i = 0; i < n; i++) {
+                    api.read(into, 0);
+                }
+            });
+            Candidate bareRead = new Candidate("bare hid_read_timeout loop, C++", n -> {
+                if (Floor.bareReads(n) != n) {
+                    throw new AssertionError("the no-op hid_read_timeout is not there");
+                }
+            });
+            Candidate directRead = new Candidate("JNA direct, hid_read_timeout", n -> {
+                for (int i = 0; i < n; i++) {
+                    Direct.hid_read_timeout(device, into, into.length, 0);
+                }
+            });
+            interleave(calls, apiRead, bareRead, directRead);
             com.sun.management.ThreadMXBean threads =
                     (com.sun.management.ThreadMXBean) ManagementFactory.getThreadMXBean();
             long id = Thread.currentThread().getId();
@@ -289,17 +259,176 @@ public final class Bench {
             apiRead.body.run(1_000_000);
             long allocated = threads.getThreadAllocatedBytes(id) - before;
             System.out.println("== reading into the caller's array, 64 bytes, the same no-op hid_read_timeout");
-            for (Candidate c : new Candidate[] {apiRead, floorRead, vmCopy, directRead}) {
+            for (Candidate c : new Candidate[] {apiRead, bareRead, directRead}) {
                 System.out.printf("%-34s %8.1f ns%n", c.name, c.median());
             }
-            System.out.printf("API / floor                        %s   (target <= 1.3x)%n", ratio(apiRead, floorRead));
-            System.out.printf("JNA direct / API                   %s   (target >= 5x)%n", ratio(directRead, apiRead));
-            System.out.printf("VM copying in / floor              %s%n", ratio(vmCopy, floorRead));
+            System.out.printf("API - bare loop                    %s ns   (target <= 1000 ns)%n",
+                    difference(apiRead, bareRead));
+            System.out.printf("JNA direct / API                   %s%n", ratio(directRead, apiRead));
             System.out.printf("allocated by 10^6 API reads        %d bytes, %.3f per call   (target 0)%n", allocated,
                     allocated / 1e6);
-        } finally {
-            api[0].close();
         }
+    }
+
+    /** "median (min-max)" of a - b in ns per call, taken round by round. */
+    static String difference(Candidate a, Candidate b) {
+        double[] differences = new double[ROUNDS];
+        for (int r = 0; r < ROUNDS; r++) {
+            differences[r] = a.nsPerCall[r] - b.nsPerCall[r];
+        }
+        double[] sorted = differences.clone();
+        Arrays.sort(sorted);
+        return String.format("%.1f (%.1f to %.1f)", median(differences), sorted[0], sorted[ROUNDS - 1]);
+    }
+
+    /**
+     * Reading a report that waits in the emulated device's queue, with
+     * timeout 0: the API against CHIDDevice in C++, 64 reports a round, in
+     * interleaved rounds.
+     */
+    static void queuedReads(EmulatedHid emulator) throws Exception {
+        EmulatedHid.Device queue = emulator.add(VID, 0x0005, "Orvanta Labs", "Queue", "B-5", false, false);
+        int perRound = 64;   // hidraw's queue
+        double[] api = new double[ROUNDS];
+        double[] bare = new double[ROUNDS];
+        byte[] into = new byte[64];
+        try (HidDevice d = Hid.open(queue.path())) {
+            for (int r = -2; r < ROUNDS; r++) {
+                push(queue, perRound);
+                long start = System.nanoTime();
+                for (int i = 0; i < perRound; i++) {
+                    if (d.read(into, 0) != 4) {
+                        throw new AssertionError("a queued report did not come");
+                    }
+                }
+                long apiNs = System.nanoTime() - start;
+                push(queue, perRound);
+                long bareNs = NativeBench.queuedReads(queue.path(), perRound);
+                if (bareNs < 0) {
+                    throw new AssertionError("CHIDDevice missed a queued report");
+                }
+                if (r >= 0) {
+                    api[r] = apiNs / (double) perRound;
+                    bare[r] = bareNs / (double) perRound;
+                }
+            }
+        }
+        double[] differences = new double[ROUNDS];
+        for (int r = 0; r < ROUNDS; r++) {
+            differences[r] = api[r] - bare[r];
+        }
+        double[] sorted = differences.clone();
+        Arrays.sort(sorted);
+        System.out.println("== a queued report on an emulated device, read(buffer, 0) (" + ROUNDS
+                + " interleaved rounds of " + perRound + "; microseconds per read)");
+        System.out.printf("HidDevice.read(buffer, 0)             %7.2f%n", median(api) / 1e3);
+        System.out.printf("CHIDDevice::read_timeout(0), C++      %7.2f%n", median(bare) / 1e3);
+        System.out.printf("API - C++                             %7.2f (%.2f to %.2f)   (target <= 1)%n",
+                median(differences) / 1e3, sorted[0] / 1e3, sorted[ROUNDS - 1] / 1e3);
+    }
+
+    private static void push(EmulatedHid.Device device, int count) {
+        for (int i = 0; i < count; i++) {
+            if (device.pushInput(new byte[] {(byte) i, 1, 2, 3}) != 0) {
+                throw new AssertionError("the emulator's queue is full");
+            }
+        }
+    }
+
+    /**
+     * Context switches of the whole JVM (emulator included) per second, over
+     * 5 s after 2 s of rest: at rest, and with 1 or 10 emulated devices that
+     * send nothing, each listened to or waited on in read(buffer, -1), in
+     * interleaved rounds.
+     */
+    static void idle(EmulatedHid emulator) throws Exception {
+        List<EmulatedHid.Device> quiet = new ArrayList<>();
+        for (int i = 0; i < 10; i++) {
+            quiet.add(emulator.add(VID, 0x0100 + i, "Orvanta Labs", "Idle", "I-" + i, false, false));
+        }
+        String[] modes = {"at rest", "listening", "listening", "waiting in read(buffer, -1)",
+            "waiting in read(buffer, -1)"};
+        int[] devices = {0, 1, 10, 1, 10};
+        int rounds = 3;
+        double[][] perSecond = new double[modes.length][rounds];
+        for (int r = 0; r < rounds; r++) {
+            for (int m = 0; m < modes.length; m++) {
+                List<HidDevice> open = new ArrayList<>();
+                List<Thread> readers = new ArrayList<>();
+                for (int i = 0; i < devices[m]; i++) {
+                    HidDevice d = Hid.open(quiet.get(i).path());
+                    open.add(d);
+                    if (m < 3) {
+                        d.setInputReportListener((device, report) -> { });
+                    } else {
+                        Thread t = new Thread(() -> {
+                            try {
+                                d.read(new byte[64], -1);
+                            } catch (HidException closed) {
+                                // the end of the measurement
+                            }
+                        });
+                        t.start();
+                        readers.add(t);
+                    }
+                }
+                Thread.sleep(2000);
+                long before = NativeBench.contextSwitches();
+                long start = System.nanoTime();
+                Thread.sleep(5000);
+                long switches = NativeBench.contextSwitches() - before;
+                perSecond[m][r] = switches / ((System.nanoTime() - start) / 1e9);
+                for (HidDevice d : open) {
+                    d.close();
+                }
+                for (Thread t : readers) {
+                    t.join();
+                }
+            }
+        }
+        System.out.println("== idle: context switches of the whole JVM per second, over 5 s after 2 s of rest ("
+                + rounds + " interleaved rounds; median, min-max)");
+        double rest = median(perSecond[0]);
+        for (int m = 0; m < modes.length; m++) {
+            double[] sorted = perSecond[m].clone();
+            Arrays.sort(sorted);
+            String perDevice = devices[m] == 0 ? ""
+                    : String.format("   %+.1f per device   (target <= 1)", (median(perSecond[m]) - rest) / devices[m]);
+            System.out.printf("%2d %-30s %7.1f /s (%.1f-%.1f)%s%n", devices[m], modes[m], median(perSecond[m]),
+                    sorted[0], sorted[rounds - 1], perDevice);
+        }
+    }
+
+    /** close() while another thread waits in read(buffer, -1), 1,000 times. */
+    static void closeDuringRead(EmulatedHid emulator) throws Exception {
+        EmulatedHid.Device quiet = emulator.add(VID, 0x0006, "Orvanta Labs", "Closing", "C-1", false, false);
+        int tries = Integer.getInteger("bench.closes", 1000);
+        long[] took = new long[tries];
+        java.util.concurrent.ExecutorService reader = java.util.concurrent.Executors.newSingleThreadExecutor();
+        try {
+            for (int i = 0; i < tries; i++) {
+                HidDevice d = Hid.open(quiet.path());
+                java.util.concurrent.Future<Object> read = reader.submit(() -> {
+                    try {
+                        return d.read(new byte[64], -1);
+                    } catch (HidException e) {
+                        return e.reason();
+                    }
+                });
+                Thread.sleep(2);
+                long start = System.nanoTime();
+                d.close();
+                took[i] = System.nanoTime() - start;
+                if (read.get() != HidException.Reason.CLOSED) {
+                    throw new AssertionError("the read ended with " + read.get());
+                }
+            }
+        } finally {
+            reader.shutdown();
+        }
+        System.out.printf("== close() while another thread waits in read(buffer, -1), %d tries (ms)%n", tries);
+        System.out.printf("median %.3f  p99 %.3f  max %.3f   (target: max < 200, median < 5)%n",
+                percentile(took, 50) / 1e6, percentile(took, 99) / 1e6, percentile(took, 100) / 1e6);
     }
 
     /**
@@ -532,6 +661,9 @@ public final class Bench {
         System.out.printf("Java / C++ time %s   (target: Java >= 95 %% of C++'s rate, i.e. <= 1.05x)%n",
                 ratio(javaTrips, cppTrips));
 
+        queuedReads(emulator);
+        idle(emulator);
+        closeDuringRead(emulator);
         listenerLatency(emulator);
         hotplugLatency(emulator);
 

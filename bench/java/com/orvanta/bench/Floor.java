@@ -11,6 +11,6 @@ final class Floor {
 
     static native int readInto(long handle, byte[] buffer, int offset, int length);
 
-    /** Fills length bytes at address (from HIDNatives._inbox_address); Java copies them out. */
-    static native int readTo(long handle, long address, int length);
+    /** Calls the loaded hid_read_timeout n times for 64 bytes, timeout 0, in a bare loop; how many read 64. */
+    static native int bareReads(int n);
 }

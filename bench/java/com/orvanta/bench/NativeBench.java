@@ -19,6 +19,17 @@ final class NativeBench {
     /** @return when each of count hidraw uevents reached a bare udev monitor loop, in System.nanoTime's clock */
     static native long[] uevents(int count);
 
+    /**
+     * Opens the device at path, then reads count reports queued on it with
+     * timeout 0 through CHIDDevice.
+     *
+     * @return nanoseconds for the reads alone, or -1 if one found none
+     */
+    static native long queuedReads(String path, int count);
+
+    /** @return the process's context switches so far, voluntary or not, of every thread it ever had */
+    static native long contextSwitches();
+
     /** @return how many devices hid_enumerate listed */
     static native int bareEnumerate(int vendorId, int productId);
 }

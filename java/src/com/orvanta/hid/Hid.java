@@ -4,6 +4,7 @@ import com.orvanta.hid.HidException.Reason;
 import com.orvanta.jni.HIDDevice;
 import com.orvanta.jni.HIDNatives;
 import java.util.List;
+import java.util.Objects;
 
 /**
  * The HID devices present, and the way to open one.
@@ -15,8 +16,10 @@ import java.util.List;
  * }
  * }</pre>
  *
- * Every method may be called from any thread. Failures are
- * {@link HidException}s; see {@link HidException#reason()}.
+ * Every method may be called from any thread. What the device or the system
+ * does wrong is a {@link HidException} (see {@link HidException#reason()});
+ * a null argument is a {@link NullPointerException}, and an ID outside 0 to
+ * 65535 an {@link IllegalArgumentException}.
  */
 public final class Hid {
     private Hid() {
@@ -36,12 +39,14 @@ public final class Hid {
         return Registry.devices(vendorId, productId);
     }
 
-    /** Opens the device at a path that {@link #devices()} listed (/dev/hidrawN). */
+    /**
+     * Opens the device at a path that {@link #devices()} listed (/dev/hidrawN).
+     * Its {@link HidDevice#info()} is the device's own record; where hidapi
+     * cannot make one, the first record listed for the path, else one that
+     * holds the path alone.
+     */
     public static HidDevice open(String path) throws HidException {
-        if (path == null) {
-            throw new HidException(Reason.BAD_ARGUMENT, "no path to open");
-        }
-        return open(path, null);
+        return open(Objects.requireNonNull(path, "path"), null);
     }
 
     /** Opens the first device listed with these IDs. */
@@ -63,10 +68,7 @@ public final class Hid {
 
     /** Opens a device that {@link #devices()} listed; its {@link HidDevice#info()} is this one. */
     public static HidDevice open(HidDeviceInfo device) throws HidException {
-        if (device == null) {
-            throw new HidException(Reason.BAD_ARGUMENT, "no device to open");
-        }
-        if (device.path() == null) {
+        if (Objects.requireNonNull(device, "device").path() == null) {
             throw new HidException(Reason.NOT_FOUND, "the system knows no device node for " + device);
         }
         return open(device.path(), device);
@@ -93,24 +95,36 @@ public final class Hid {
     /** As {@link #watch(HidWatchListener, boolean)}, for devices with these IDs only (0: any). */
     public static HidWatch watch(HidWatchListener listener, boolean present, int vendorId, int productId)
             throws HidException {
-        if (listener == null) {
-            throw new HidException(Reason.BAD_ARGUMENT, "no listener to tell");
-        }
+        Objects.requireNonNull(listener, "listener");
         Registry.checkId("vendor", vendorId);
         Registry.checkId("product", productId);
         return new HidWatch(listener, present, vendorId, productId);
+    }
+
+    /** The open device's own record, or the first listed for its path, or one of the path alone. */
+    private static HidDeviceInfo record(String path, Channel channel) throws HidException {
+        try {
+            return new HidDeviceInfo(channel.controlAlone(HIDNatives::_hid_get_device_info));
+        } catch (HidException e) {
+            if (e.reason() == Reason.CLOSED) {
+                throw e;
+            }
+        }
+        for (HidDeviceInfo d : devices()) {
+            if (path.equals(d.path())) {
+                return d;
+            }
+        }
+        HIDDevice bare = new HIDDevice();
+        bare.setPath(path);
+        return new HidDeviceInfo(bare);
     }
 
     private static HidDevice open(String path, HidDeviceInfo listed) throws HidException {
         synchronized (Registry.LOCK) {
             Channel channel = Channel.open(path);
             try {
-                HidDeviceInfo info = listed;
-                if (info == null) {
-                    HIDDevice record = channel.controlAlone(HIDNatives::_hid_get_device_info);
-                    info = new HidDeviceInfo(record);
-                }
-                return new HidDevice(info, channel);
+                return new HidDevice(listed != null ? listed : record(path, channel), channel);
             } catch (HidException | RuntimeException e) {
                 channel.run();
                 throw e;

@@ -3,6 +3,7 @@ package com.orvanta.hid;
 import com.orvanta.hid.HidException.Reason;
 import com.orvanta.jni.HIDNatives;
 import java.util.Arrays;
+import java.util.Objects;
 import java.util.concurrent.atomic.AtomicReference;
 
 /**
@@ -10,16 +11,29 @@ import java.util.concurrent.atomic.AtomicReference;
  * with try-with-resources; one that becomes unreachable unclosed is closed
  * for you (a java.lang.ref.Cleaner).
  *
- * <p>Every method may be called from any thread, at any time. A write does
- * not wait for a read that waits for a report. {@link #close()} returns
- * within a fraction of a second even while another thread waits in a read,
- * which then ends with a {@link HidException} of reason
- * {@link Reason#CLOSED}, as every later call does.
- *
  * <p>Reports are byte arrays as hidapi carries them: to the device, the
  * report ID first (0 for a device without numbered reports); from the device,
  * the report ID first only where the device numbers its reports. A timeout
- * below 0 waits without limit, 0 does not wait at all.
+ * below 0 waits without limit, 0 does not wait at all; a timeout is never an
+ * exception.
+ *
+ * <p><b>Threads.</b> Every method may be called from any thread, at any time.
+ * A read waits in the system's poll, costing nothing while no report comes; a
+ * second thread's read waits its turn, within its own timeout. A write does
+ * not wait for a read. {@link #close()} from any thread ends a waiting read at
+ * once (within milliseconds), with a {@link HidException} of reason
+ * {@link Reason#CLOSED}, as every later call ends; {@link Thread#interrupt()}
+ * ends a waiting read with reason {@link Reason#INTERRUPTED}, and the thread's
+ * interrupt status stays set. A virtual thread that waits in a read holds its
+ * carrier thread all the while: read with an {@link InputReportListener} or
+ * on a platform thread instead.
+ *
+ * <p><b>Errors.</b> What the device or the system does wrong is a checked
+ * {@link HidException}. A caller's own mistake is unchecked, nothing having
+ * reached the device: a null argument is a {@link NullPointerException}, an
+ * offset or length outside an array an {@link IndexOutOfBoundsException}, any
+ * other bad argument an {@link IllegalArgumentException}, and a read while a
+ * listener is set an {@link IllegalStateException}.
  */
 public final class HidDevice implements AutoCloseable {
     /** hidraw's largest report, report ID included. */
@@ -54,49 +68,60 @@ public final class HidDevice implements AutoCloseable {
     /**
      * Sends one output report.
      *
-     * @param report the report ID (0 if the device numbers none), then the report's bytes
+     * @param report the report ID (0 if the device numbers none), then the report's bytes: 1 to
+     *     16384 bytes in all
      */
     public void write(byte[] report) throws HidException {
-        if (report == null || report.length == 0 || report.length > MAX_REPORT) {
-            throw badArgument("a report is 1 to " + MAX_REPORT + " bytes, report ID first");
+        int length = Objects.requireNonNull(report, "report").length;
+        if (length == 0 || length > MAX_REPORT) {
+            throw new IllegalArgumentException("a report is 1 to " + MAX_REPORT + " bytes, report ID first, not "
+                    + length);
         }
         channel.write(report);
     }
 
-    /** Sends one output report: {@code reportId} (0 to 255), then {@code payload}. */
+    /** Sends one output report: {@code reportId} (0 to 255), then {@code payload} (at most 16383 bytes). */
     public void write(int reportId, byte[] payload) throws HidException {
         channel.write(withId(reportId, payload, MAX_REPORT));
     }
 
     /**
      * Waits for one input report and puts it at the start of buffer, allocating
-     * nothing. A report longer than the buffer is cut to fit.
+     * nothing unless it waits. A report longer than the buffer is cut to fit;
+     * a buffer of any size works, and a report fills at most 16384 bytes of it.
      *
-     * @return the bytes received, or 0 when the time ran out first
+     * @param buffer at least 1 byte
+     * @return the bytes received, or 0 when the time ran out first (also while another thread reads)
+     * @throws IllegalStateException while an input report listener is set
      */
     public int read(byte[] buffer, int timeoutMillis) throws HidException {
-        if (buffer == null) {
-            throw badArgument("no buffer to read into");
-        }
-        return read(buffer, 0, buffer.length, timeoutMillis);
+        return read(buffer, 0, Objects.requireNonNull(buffer, "buffer").length, timeoutMillis);
     }
 
-    /** As {@link #read(byte[], int)}, into {@code length} bytes of buffer from {@code offset}. */
+    /** As {@link #read(byte[], int)}, into {@code length} (at least 1) bytes of buffer from {@code offset}. */
     public int read(byte[] buffer, int offset, int length, int timeoutMillis) throws HidException {
-        if (buffer == null || offset < 0 || length < 1 || length > buffer.length - offset) {
-            throw badArgument("read needs at least 1 byte of a buffer, within it");
+        Objects.requireNonNull(buffer, "buffer");
+        if (offset < 0 || length < 0 || length > buffer.length - offset) {
+            throw new IndexOutOfBoundsException("offset " + offset + " and length " + length
+                    + " are outside a buffer of " + buffer.length + " bytes");
+        }
+        if (length == 0) {
+            throw new IllegalArgumentException("a read needs at least 1 byte of buffer");
         }
         refuseWhileListening();
-        int received = channel.read(buffer, offset, length, timeoutMillis);
+        int received = channel.read(buffer, offset, length, timeoutMillis, null);
         reachableUntilHere();
         return received;
     }
 
-    /** @return one input report exactly as received, or an empty array when the time ran out first */
+    /**
+     * @return one input report exactly as received, or an empty array when the time ran out first
+     * @throws IllegalStateException while an input report listener is set
+     */
     public byte[] read(int timeoutMillis) throws HidException {
         refuseWhileListening();
         byte[] scratch = SCRATCH.get();
-        int received = channel.read(scratch, 0, MAX_REPORT, timeoutMillis);
+        int received = channel.read(scratch, 0, MAX_REPORT, timeoutMillis, null);
         reachableUntilHere();
         return Arrays.copyOf(scratch, received);
     }
@@ -113,7 +138,10 @@ public final class HidDevice implements AutoCloseable {
         return channel.control(handle -> HIDNatives._hid_get_feature_report(handle, reportId, maxLength));
     }
 
-    /** Sends a feature report: {@code reportId} (0 to 255), then {@code payload}. */
+    /**
+     * Sends a feature report: {@code reportId} (0 to 255), then {@code payload} (at most 16382
+     * bytes: a feature report's request carries 16383 with its ID).
+     */
     public void sendFeatureReport(int reportId, byte[] payload) throws HidException {
         byte[] report = withId(reportId, payload, MAX_REQUEST);
         channel.control(handle -> {
@@ -129,10 +157,14 @@ public final class HidDevice implements AutoCloseable {
     }
 
     /**
+     * @param index 0 to 255
      * @return the USB string descriptor at index
      * @throws HidException of reason {@link Reason#UNSUPPORTED} on Linux: hidraw reads none
      */
     public String indexedString(int index) throws HidException {
+        if (index < 0 || index > 255) {
+            throw new IllegalArgumentException("a string index is 0 to 255, not " + index);
+        }
         return channel.controlAlone(handle -> HIDNatives._hid_get_indexed_string(handle, index));
     }
 
@@ -140,9 +172,14 @@ public final class HidDevice implements AutoCloseable {
      * Sends each input report to listener, on a thread of this device's own,
      * until the device is closed or unplugged (listener then hears
      * {@link InputReportListener#removed}), or another listener or null is set.
-     * While one is set, the read methods refuse ({@link Reason#BUSY}); a read
-     * already under way still returns its report, and the listener has the
-     * reports after it.
+     * While one is set, the read methods throw {@link IllegalStateException}.
+     * No report is lost or doubled between listeners and reads: a read under
+     * way when a listener is set still returns its report, and a report read
+     * as the listener is replaced goes to the next listener or read.
+     *
+     * <p>Once this returns, the old listener's next call does not start; one
+     * under way may finish. A listener may set another listener, or close its
+     * device.
      *
      * @param listener the new listener, or null to stop listening
      */
@@ -159,13 +196,16 @@ public final class HidDevice implements AutoCloseable {
     }
 
     /**
-     * Closes the device. Another thread's read ends at once with a
-     * {@link Reason#CLOSED} exception; a listener stops. A second close does
-     * nothing.
+     * Closes the device, within milliseconds whatever a listener does. Another
+     * thread's read ends at once with a {@link Reason#CLOSED} exception. No
+     * listener call starts after close returns; one under way may finish. A
+     * second close does nothing.
      */
     @Override
     public void close() {
-        stopListening();
+        synchronized (listening) {
+            stopListening();
+        }
         cleanable.clean();
     }
 
@@ -177,7 +217,7 @@ public final class HidDevice implements AutoCloseable {
     private void stopListening() {
         ReportReader reader = listening.getAndSet(null);
         if (reader != null) {
-            reader.finish();
+            reader.stopCalls();
         }
     }
 
@@ -192,16 +232,17 @@ public final class HidDevice implements AutoCloseable {
         }
     }
 
-    private void refuseWhileListening() throws HidException {
+    private void refuseWhileListening() {
         if (listening.get() != null) {
-            throw new HidException(Reason.BUSY, channel.path
+            throw new IllegalStateException(channel.path
                     + ": an input report listener is set, and reads are its alone; set null to read again");
         }
     }
 
-    private static byte[] withId(int reportId, byte[] payload, int max) throws HidException {
-        if (reportId < 0 || reportId > 255 || payload == null || payload.length >= max) {
-            throw badArgument("a report ID is 0 to 255, with a payload of at most " + (max - 1) + " bytes");
+    private static byte[] withId(int reportId, byte[] payload, int max) {
+        checkReportId(reportId);
+        if (Objects.requireNonNull(payload, "payload").length >= max) {
+            throw new IllegalArgumentException("a payload is at most " + (max - 1) + " bytes, not " + payload.length);
         }
         byte[] report = new byte[payload.length + 1];
         report[0] = (byte) reportId;
@@ -209,20 +250,23 @@ public final class HidDevice implements AutoCloseable {
         return report;
     }
 
-    private static void checkReport(int reportId, int maxLength) throws HidException {
-        if (reportId < 0 || reportId > 255 || maxLength < 1 || maxLength > MAX_REQUEST) {
-            throw badArgument("a report ID is 0 to 255, and a report 1 to " + MAX_REQUEST + " bytes");
+    private static void checkReport(int reportId, int maxLength) {
+        checkReportId(reportId);
+        if (maxLength < 1 || maxLength > MAX_REQUEST) {
+            throw new IllegalArgumentException("a report is 1 to " + MAX_REQUEST + " bytes, not " + maxLength);
         }
     }
 
-    private static HidException badArgument(String what) {
-        return new HidException(Reason.BAD_ARGUMENT, what);
+    private static void checkReportId(int reportId) {
+        if (reportId < 0 || reportId > 255) {
+            throw new IllegalArgumentException("a report ID is 0 to 255, not " + reportId);
+        }
     }
 
-    /** The thread that reads for a listener. */
+    /** The thread that reads for a listener: it takes a report only while a call may start. */
     private final class ReportReader extends Thread {
         private final InputReportListener listener;
-        private volatile boolean finished;
+        private final CallGate calls = new CallGate();
 
         ReportReader(InputReportListener listener) {
             super("portula-reports " + channel.path);
@@ -230,50 +274,43 @@ public final class HidDevice implements AutoCloseable {
             this.listener = listener;
         }
 
-        /** Stops it, and waits for it unless this is it (a listener that closes its device). */
-        void finish() {
-            finished = true;
-            if (Thread.currentThread() == this) {
-                return;
-            }
-            boolean interrupted = false;
-            while (isAlive()) {
-                try {
-                    join();
-                } catch (InterruptedException e) {
-                    interrupted = true;
-                }
-            }
-            if (interrupted) {
-                Thread.currentThread().interrupt();
-            }
+        /** No call starts after this; the thread's read wakes, and the thread ends. */
+        void stopCalls() {
+            calls.close();
+            channel.wake();
         }
 
         @Override
         public void run() {
             byte[] buffer = new byte[MAX_REPORT];
-            while (!finished) {
+            while (true) {
                 int received;
                 try {
-                    received = channel.read(buffer, 0, buffer.length, Channel.SLICE_MILLIS);
+                    received = channel.read(buffer, 0, buffer.length, -1, calls);
                 } catch (HidException e) {
-                    if (e.reason() == Reason.BUSY && !finished) {
-                        continue;   // a read begun before this listener was set: the next report is ours
-                    }
                     listening.compareAndSet(this, null);
-                    if (!finished && e.reason() == Reason.DEVICE_GONE) {
-                        listener.removed(HidDevice.this);
-                    } else if (!finished && e.reason() != Reason.CLOSED) {
-                        listener.failed(HidDevice.this, e);
+                    if (e.reason() != Reason.CLOSED && calls.enter()) {
+                        try {
+                            if (e.reason() == Reason.DEVICE_GONE) {
+                                listener.removed(HidDevice.this);
+                            } else {
+                                listener.failed(HidDevice.this, e);
+                            }
+                        } catch (RuntimeException | Error thrown) {
+                            getUncaughtExceptionHandler().uncaughtException(this, thrown);
+                        }
                     }
                     return;
                 }
-                if (received > 0 && !finished) {
-                    try {
-                        listener.inputReport(HidDevice.this, Arrays.copyOf(buffer, received));
-                    } catch (RuntimeException | Error e) {
-                        getUncaughtExceptionHandler().uncaughtException(this, e);
-                    }
+                if (received == 0) {
+                    return;   // stopped
+                }
+                try {
+                    listener.inputReport(HidDevice.this, Arrays.copyOf(buffer, received));
+                } catch (RuntimeException | Error e) {
+                    getUncaughtExceptionHandler().uncaughtException(this, e);
+                } finally {
+                    calls.done();
                 }
             }
         }

@@ -3,8 +3,11 @@ package com.orvanta.hid;
 import com.orvanta.jni.exceptions.HIDException;
 
 /**
- * A failure of this API. It is an {@link HIDException}, so one catch handles
- * every failure of the library; {@link #reason()} tells them apart. Where the
+ * A failure of the device or the system, as this API reports it. It is an
+ * {@link HIDException}, so one catch handles every failure of the library;
+ * {@link #reason()} tells them apart. A caller's own mistake (a null or bad
+ * argument, a call the object's state forbids) is an unchecked exception
+ * instead, as in the JDK's own I/O. Where the
  * failure was raised in native code, the exception carries that place (its
  * top stack frame, {@link #getFunction()}, {@link #getFile()},
  * {@link #getLine()}) and the native exception as its cause; where hidapi
@@ -24,9 +27,18 @@ public class HidException extends HIDException {
         DEVICE_GONE,
         /** The {@link HidDevice} was closed (by this thread or another). */
         CLOSED,
-        /** An argument was out of range or null; nothing reached the device. */
+        /**
+         * Never thrown since 2.0: a bad argument is a {@link NullPointerException},
+         * {@link IndexOutOfBoundsException} or {@link IllegalArgumentException}.
+         */
+        @Deprecated
         BAD_ARGUMENT,
-        /** An input report listener is set, so reads are its alone. */
+        /**
+         * Never thrown since 2.0: a read while a listener is set is an
+         * {@link IllegalStateException}, and a read that waits for another
+         * thread's ends, at worst, with its timeout.
+         */
+        @Deprecated
         BUSY,
         /** The waiting thread was interrupted; its interrupt status stays set. */
         INTERRUPTED,

@@ -10,15 +10,18 @@ import java.util.Map;
 import java.util.concurrent.BlockingQueue;
 import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * Tells a {@link HidWatchListener} of HID devices as they come and go, from
  * the system's own device events (udev), without polling: from {@link Hid#watch}.
- * Close it when done; {@link #close()} returns at once, and its threads end.
+ * Close it when done; {@link #close()} returns at once, and its threads end
+ * soon after.
  *
  * <p>Two threads of its own: one only takes the events (so that none is lost
  * however slow the listener), the other lists each new device and calls the
- * listener.
+ * listener. The first frees the native watch once it and close() are both
+ * done with it.
  */
 public final class HidWatch implements AutoCloseable {
     private static final String[] END = new String[0];
@@ -30,8 +33,9 @@ public final class HidWatch implements AutoCloseable {
     private final int productId;
     private final BlockingQueue<String[]> events = new LinkedBlockingQueue<>();
     private final AtomicBoolean closed = new AtomicBoolean();
-    private final Thread receiver;
-    private final Thread dispatcher;
+    private final CallGate calls = new CallGate();
+    // the receiving thread and close(): the last to let go frees the monitor
+    private final AtomicInteger users = new AtomicInteger(2);
     // what each node was attached with; the dispatcher's alone
     private final Map<String, List<HidDeviceInfo>> attached = new HashMap<>();
 
@@ -46,8 +50,8 @@ public final class HidWatch implements AutoCloseable {
         } catch (HIDException e) {
             throw new HidException(Reason.IO, "cannot watch for HID devices: " + e.getMessage(), e, null);
         }
-        receiver = new Thread(this::receive, "portula-watch-events");
-        dispatcher = new Thread(this::dispatch, "portula-watch");
+        Thread receiver = new Thread(this::receive, "portula-watch-events");
+        Thread dispatcher = new Thread(this::dispatch, "portula-watch");
         receiver.setDaemon(true);
         dispatcher.setDaemon(true);
         receiver.start();
@@ -59,35 +63,45 @@ public final class HidWatch implements AutoCloseable {
         return !closed.get();
     }
 
-    /** Stops the watch: no call reaches the listener after it returns (but one made from the listener itself). */
+    /**
+     * Stops the watch, at once: no call to the listener starts after it
+     * returns; one under way may finish. The listener may close its watch.
+     */
     @Override
     public void close() {
         if (!closed.compareAndSet(false, true)) {
             return;
         }
+        calls.close();
         HIDNatives._monitor_wake(monitor);
-        joinQuietly(receiver);
         events.add(END);
-        if (Thread.currentThread() != dispatcher) {
-            joinQuietly(dispatcher);
+        letGo();
+    }
+
+    private void letGo() {
+        if (users.decrementAndGet() == 0) {
+            HIDNatives._monitor_close(monitor);
         }
-        HIDNatives._monitor_close(monitor);
     }
 
     private void receive() {
-        while (true) {
-            String[] batch;
-            try {
-                batch = HIDNatives._monitor_wait(monitor, -1);
-            } catch (HIDException e) {
-                batch = null;   // an invalid handle cannot be: it is this watch's own
+        try {
+            while (true) {
+                String[] batch;
+                try {
+                    batch = HIDNatives._monitor_wait(monitor, -1);
+                } catch (HIDException e) {
+                    batch = null;   // an invalid handle cannot be: it is this watch's own
+                }
+                if (batch == null) {
+                    return;   // woken: closing
+                }
+                if (batch.length > 0) {
+                    events.add(batch);
+                }
             }
-            if (batch == null) {
-                return;   // woken: closing
-            }
-            if (batch.length > 0) {
-                events.add(batch);
-            }
+        } finally {
+            letGo();
         }
     }
 
@@ -108,14 +122,14 @@ public final class HidWatch implements AutoCloseable {
             } catch (InterruptedException e) {
                 return;
             }
-            for (int i = 0; i + 2 < batch.length && !closed.get(); i += 3) {
+            for (int i = 0; i + 2 < batch.length && !calls.isClosed(); i += 3) {
                 if (batch[0 + i].equals("add")) {
                     added(batch[i + 1], batch[i + 2]);
                 } else {
                     removed(batch[i + 1]);
                 }
             }
-            if (batch == END || closed.get()) {
+            if (batch == END || calls.isClosed()) {
                 return;
             }
         }
@@ -173,7 +187,7 @@ public final class HidWatch implements AutoCloseable {
     }
 
     private void call(HidDeviceInfo device, boolean attach) {
-        if (closed.get()) {
+        if (!calls.enter()) {
             return;
         }
         try {
@@ -184,6 +198,8 @@ public final class HidWatch implements AutoCloseable {
             }
         } catch (RuntimeException | Error e) {
             report(e);
+        } finally {
+            calls.done();
         }
     }
 
@@ -196,19 +212,5 @@ public final class HidWatch implements AutoCloseable {
         List<HidDeviceInfo> one = new ArrayList<>(1);
         one.add(d);
         return one;
-    }
-
-    private static void joinQuietly(Thread t) {
-        boolean interrupted = false;
-        while (t.isAlive()) {
-            try {
-                t.join();
-            } catch (InterruptedException e) {
-                interrupted = true;
-            }
-        }
-        if (interrupted) {
-            Thread.currentThread().interrupt();
-        }
     }
 }

@@ -5,6 +5,9 @@ package com.orvanta.hid;
  * report at a time and in the order the device sent them. Set it with
  * {@link HidDevice#setInputReportListener}. An exception it throws goes to
  * that thread's uncaught-exception handler, and the next report still comes.
+ * Once the device is closed, or the listener replaced, no call starts; a call
+ * under way may finish, for as long as it takes. A call may close its device
+ * or set another listener.
  */
 @FunctionalInterface
 public interface InputReportListener {

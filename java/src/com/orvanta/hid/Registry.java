@@ -53,9 +53,9 @@ final class Registry {
         }
     }
 
-    static void checkId(String what, int id) throws HidException {
+    static void checkId(String what, int id) {
         if (id < 0 || id > 0xFFFF) {
-            throw new HidException(Reason.BAD_ARGUMENT, what + " ID " + id + " is not 0 to 65535");
+            throw new IllegalArgumentException(what + " ID " + id + " is not 0 to 65535");
         }
     }
 
@@ -68,23 +68,29 @@ final class Registry {
         }
     }
 
-    static boolean says(String text, String... words) {
-        if (text != null) {
-            for (String word : words) {
-                if (text.contains(word)) {
-                    return true;
-                }
-            }
+    /** The system's error number behind the handle's last failure, or 0. */
+    static int errno(long handle) {
+        try {
+            return HIDNatives._hid_errno(handle);
+        } catch (HIDException e) {
+            return 0;
         }
-        return false;
     }
 
-    /** What a failed open of path means; LOCK held. */
-    static HidException openFailure(String path, HIDException e, String text) {
-        if (says(text, "Permission denied", "Operation not permitted")) {
-            return new HidException(Reason.PERMISSION_DENIED, permissionDenied(path), e, text);
+    /** What a failed open of path on handle means; LOCK held. */
+    static HidException openFailure(String path, HIDException e, long handle) {
+        String text = error(handle);
+        switch (errno(handle)) {
+            case Errno.EACCES:
+            case Errno.EPERM:
+                return new HidException(Reason.PERMISSION_DENIED, permissionDenied(path), e, text);
+            case Errno.ENOENT:
+            case Errno.ENXIO:
+            case Errno.ENODEV:
+                return new HidException(Reason.NOT_FOUND, "no HID device at " + path, e, text);
+            default:
+                return new HidException(Reason.IO, "cannot open " + path + ": " + text, e, text);
         }
-        return new HidException(Reason.NOT_FOUND, "no HID device at " + path, e, text);
     }
 
     private static String permissionDenied(String path) {

@@ -1,13 +1,13 @@
 package com.orvanta.jni;
 
 import com.orvanta.jni.exceptions.HIDException;
-import java.nio.ByteBuffer;
 
 /**
  * The native methods beyond {@link HIDClassConnector}'s: reads with a time
- * limit into a caller's array or a direct buffer, feature and input reports,
- * the open device's strings and record, hidapi's own text for the last
- * failure, and a watch of devices as they come and go. They take the same
+ * limit into a caller's array, and the wake that ends one, feature and input
+ * reports, the open device's strings and record, hidapi's own text and the
+ * system's error number for the last failure, and a watch of devices as they
+ * come and go. They take the same
  * handles and raise {@link HIDException} the same way; where hidapi
  * describes the failure, its text rides along in
  * {@link HIDException#getHidapiError()}.
@@ -26,10 +26,13 @@ public final class HIDNatives {
     }
 
     /**
-     * Reads one input report into {@code buffer}, without allocating.
+     * Reads one input report into {@code buffer}, without allocating. It
+     * waits in poll(), where {@link #_hid_wake} reaches it.
      *
-     * @param timeoutMillis how long to wait for a report: 0 does not wait, below 0 waits without limit
-     * @return the bytes received (a report longer than {@code length} is cut), or 0 when the time ran out
+     * @param timeoutMillis how long to wait for a report: 0 does not wait, below 0 waits until a
+     *     report comes or {@link #_hid_wake} is called
+     * @return the bytes received (a report longer than {@code length} is cut), or 0 when the time
+     *     ran out or the read was woken
      */
     public static int _hid_read_timeout(long handle, byte[] buffer, int offset, int length, int timeoutMillis)
             throws HIDException {
@@ -49,48 +52,19 @@ public final class HIDNatives {
     private static native int _hid_read_timeout0(long handle, byte[] buffer, int offset, int length,
             int timeoutMillis) throws HIDException;
 
-    /** The least an inbox of {@link #_hid_read_inbox} holds: hidraw's largest report. */
-    public static final int INBOX_BYTES = 16384;
-
-    /** For {@link #_hid_read_inbox}: the caller holds no biased gate. */
-    public static final long ANY_EPOCH = Long.MIN_VALUE;
-
-    /** What {@link #_hid_read_inbox} returns when the gate epoch moved. */
-    public static final int GATE_MOVED = -1;
+    /**
+     * Ends the handle's read under way as if its time ran out (it returns 0),
+     * or, if none is under way, its next one. Call it from any thread, but
+     * never on a handle that is being freed.
+     */
+    public static native void _hid_wake(long handle);
 
     /**
-     * Where reads may land in {@code inbox}, a direct buffer of at least
-     * {@link #INBOX_BYTES}; 0 for any other buffer. The address is good for as
-     * long as the buffer is reachable.
+     * @return whether {@link #_hid_wake} ends a waiting read of this handle at
+     *     once; where it does not (a sandbox or an emulator that lacks what
+     *     it needs), wait in slices of a second or so instead
      */
-    public static native long _inbox_address(ByteBuffer inbox);
-
-    /**
-     * As {@link #_hid_read_timeout}, into an inbox from its start, for the
-     * caller to copy out: nothing calls back into the VM, so a short read
-     * costs about half as much. With an {@code epoch} other than
-     * {@link #ANY_EPOCH}, the caller owns a biased read gate and marked its
-     * read in flight before the call: {@link #GATE_MOVED}, with the handle not
-     * touched, unless the gate epoch is still {@code epoch}.
-     *
-     * @param inbox an address from {@link #_inbox_address}, its buffer kept reachable through the call
-     * @param length the most bytes to take, at most {@link #INBOX_BYTES}
-     */
-    public static native int _hid_read_inbox(long handle, long epoch, long inbox, int length, int timeoutMillis)
-            throws HIDException;
-
-    /**
-     * The read gate's process-wide epoch now, or -1 where no gate may be
-     * biased (the heavy barrier {@link #_gate_advance} needs is not to be had).
-     */
-    public static native long _gate_epoch();
-
-    /**
-     * Moves the gate epoch, then runs a full memory barrier on every thread of
-     * the process: afterwards, an owner whose read was not yet marked in flight
-     * sees the new epoch. Costs microseconds; for closing and revoking only.
-     */
-    public static native void _gate_advance();
+    public static native boolean _hid_wake_works(long handle);
 
     /**
      * Sends a feature report: {@code data[0]} is the report ID (0 if the device numbers none); 1 to
@@ -132,6 +106,14 @@ public final class HIDNatives {
      *     with none open, of the last open or enumeration ("Success" if there was none)
      */
     public static native String _hid_error(long handle) throws HIDException;
+
+    /**
+     * @return the system's error number (errno) behind the handle's last failure, as
+     *     {@link #_hid_error} describes it: 0 where there was none, or where hidapi saw the
+     *     failure itself (a read that ended in a poll hang-up: the device was unplugged). A
+     *     USB error (EIO, EPROTO, ESHUTDOWN) of a device whose sysfs entry is gone reads ENODEV.
+     */
+    public static native int _hid_errno(long handle) throws HIDException;
 
     /** @return a watch of hidraw devices as they come and go (a udev monitor), for the calls below */
     public static native long _monitor_open() throws HIDException;

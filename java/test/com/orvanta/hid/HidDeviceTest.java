@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvanta.hid.HidException.Reason;
@@ -38,8 +39,9 @@ class HidDeviceTest extends EmulatedDevices {
         assertFails(Reason.NOT_FOUND, () -> Hid.open(VID, 0x0001, "no such serial"));
         assertFails(Reason.NOT_FOUND, () -> Hid.open(VID, 0x7777));
         assertFails(Reason.NOT_FOUND, () -> Hid.open("/dev/null"));
-        assertFails(Reason.BAD_ARGUMENT, () -> Hid.open((String) null));
-        assertFails(Reason.BAD_ARGUMENT, () -> Hid.open(-1, 0x0001));
+        assertThrows(NullPointerException.class, () -> Hid.open((String) null));
+        assertThrows(NullPointerException.class, () -> Hid.open((HidDeviceInfo) null));
+        assertThrows(IllegalArgumentException.class, () -> Hid.open(-1, 0x0001));
     }
 
     @Test
@@ -119,9 +121,12 @@ class HidDeviceTest extends EmulatedDevices {
         assertEquals("reports.cpp", stalled.getFile());
         assertTrue(stalled.getHidapiError().startsWith("ioctl (GFEATURE): "), stalled.toString());
         assertFails(Reason.IO, () -> d.getInputReport(9, 8));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.getFeatureReport(256, 8));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.getFeatureReport(3, 0));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.sendFeatureReport(3, null));
+        assertThrows(IllegalArgumentException.class, () -> d.getFeatureReport(256, 8));
+        assertThrows(IllegalArgumentException.class, () -> d.getFeatureReport(3, 0));
+        assertThrows(IllegalArgumentException.class, () -> d.getInputReport(3, 16384));
+        assertThrows(NullPointerException.class, () -> d.sendFeatureReport(3, null));
+        assertThrows(IllegalArgumentException.class, () -> d.sendFeatureReport(3, new byte[16383]));
+        assertThrows(IllegalArgumentException.class, () -> d.indexedString(-1));
         HidException indexed = assertFails(Reason.UNSUPPORTED, () -> d.indexedString(1));
         assertNotNull(indexed.getHidapiError());
         // the device still answers
@@ -132,15 +137,25 @@ class HidDeviceTest extends EmulatedDevices {
     void argumentsAreCheckedBeforeAnythingReachesTheDevice() throws Exception {
         EmulatedHid.Device silent = emulator.add(VID, 0x0002, "Orvanta Labs", "Silent", "S-1", false, false);
         HidDevice d = open(silent);
-        assertFails(Reason.BAD_ARGUMENT, () -> d.write(null));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.write(new byte[0]));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.write(new byte[16385]));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.write(-1, bytes(1)));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.read(null, 0));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.read(new byte[4], 2, 3, 0));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.read(new byte[4], -1, 2, 0));
-        assertFails(Reason.BAD_ARGUMENT, () -> d.read(new byte[0], 0));
+        // the caller's mistakes are unchecked, as in the JDK's own I/O
+        assertThrows(NullPointerException.class, () -> d.write(null));
+        assertThrows(IllegalArgumentException.class, () -> d.write(new byte[0]));
+        assertThrows(IllegalArgumentException.class, () -> d.write(new byte[16385]));
+        assertThrows(IllegalArgumentException.class, () -> d.write(-1, bytes(1)));
+        assertThrows(IllegalArgumentException.class, () -> d.write(1, new byte[16384]));
+        assertThrows(NullPointerException.class, () -> d.write(1, null));
+        assertThrows(NullPointerException.class, () -> d.read(null, 0));
+        assertThrows(IndexOutOfBoundsException.class, () -> d.read(new byte[4], 2, 3, 0));
+        assertThrows(IndexOutOfBoundsException.class, () -> d.read(new byte[4], -1, 2, 0));
+        assertThrows(IndexOutOfBoundsException.class, () -> d.read(new byte[4], 1, -1, 0));
+        assertThrows(IllegalArgumentException.class, () -> d.read(new byte[0], 0));
+        assertThrows(IllegalArgumentException.class, () -> d.read(new byte[4], 4, 0, 0));
         assertEquals(0, silent.pendingOutputs());
+        // the largest report goes out whole, and a buffer larger than any report is fine
+        d.write(new byte[16384]);
+        assertEquals(16384, silent.popOutput(2000).length);
+        silent.pushInput(bytes(1, 2));
+        assertEquals(2, d.read(new byte[100_000], 1000));
         // hidraw's own refusal of a 1-byte report is the device's, with hidapi's text
         HidException refused = assertFails(Reason.IO, () -> d.write(bytes(0)));
         assertEquals("Invalid argument", refused.getHidapiError());

@@ -3,6 +3,7 @@ package com.orvanta.hid;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvanta.hid.HidException.Reason;
@@ -74,8 +75,8 @@ class HidDevicesTest extends EmulatedDevices {
         assertEquals(1, exact.size());
         assertEquals(one.path(), exact.get(0).path());
         assertEquals(List.of(), Hid.devices(0x4242, 0x4242));
-        assertFails(Reason.BAD_ARGUMENT, () -> Hid.devices(0x10000, 0));
-        assertFails(Reason.BAD_ARGUMENT, () -> Hid.devices(0, -1));
+        assertThrows(IllegalArgumentException.class, () -> Hid.devices(0x10000, 0));
+        assertThrows(IllegalArgumentException.class, () -> Hid.devices(0, -1));
     }
 
     @Test

@@ -4,14 +4,18 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvanta.hid.HidException.Reason;
 import com.orvanta.testbed.EmulatedHid;
+import java.util.ArrayList;
+import java.util.List;
 import java.util.concurrent.BlockingQueue;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicInteger;
 import org.junit.jupiter.api.Test;
 
 /** Input reports delivered to a listener, on the device's own thread. */
@@ -47,8 +51,8 @@ class HidListenerTest extends EmulatedDevices {
         HidDevice d = open(numbered);
         Collector collector = new Collector();
         d.setInputReportListener(collector);
-        assertFails(Reason.BUSY, () -> d.read(new byte[8], 0));
-        assertFails(Reason.BUSY, () -> d.read(0));
+        assertThrows(IllegalStateException.class, () -> d.read(new byte[8], 0));
+        assertThrows(IllegalStateException.class, () -> d.read(0));
         for (int i = 0; i < 200; i++) {
             while (numbered.pushInput(bytes(1 + i % 2, i, i >> 8)) == -2) {
                 Thread.sleep(1);   // hidraw's queue is full: let the listener catch up
@@ -80,7 +84,7 @@ class HidListenerTest extends EmulatedDevices {
         Thread.sleep(100);
         Collector collector = new Collector();
         d.setInputReportListener(collector);
-        Thread.sleep(4 * Channel.SLICE_MILLIS);   // the listener's thread waits its turn all that time
+        Thread.sleep(300);   // the listener's thread waits its turn all that time
         quiet.pushInput(bytes(1, 2));
         assertArrayEquals(bytes(1, 2), (byte[]) read.poll(10, TimeUnit.SECONDS));
         reader.join();
@@ -144,5 +148,92 @@ class HidListenerTest extends EmulatedDevices {
             Thread.sleep(10);
         }
         assertFalse(readerAlive(echo));
+    }
+
+    @Test
+    void closeDoesNotWaitForACallAndNoCallStartsAfterIt() throws Exception {
+        EmulatedHid.Device echo = echo(0x0001);
+        HidDevice d = open(echo);
+        CountDownLatch inCall = new CountDownLatch(1);
+        CountDownLatch release = new CountDownLatch(1);
+        AtomicInteger calls = new AtomicInteger();
+        d.setInputReportListener((device, report) -> {
+            calls.incrementAndGet();
+            inCall.countDown();
+            try {
+                release.await(10, TimeUnit.SECONDS);
+            } catch (InterruptedException e) {
+                throw new IllegalStateException(e);
+            }
+        });
+        d.write(bytes(0, 1));
+        d.write(bytes(0, 2));
+        assertTrue(inCall.await(10, TimeUnit.SECONDS));
+        long start = System.nanoTime();
+        d.close();
+        long closing = System.nanoTime() - start;
+        release.countDown();
+        for (int i = 0; i < 100 && readerAlive(echo); i++) {
+            Thread.sleep(10);
+        }
+        assertFalse(readerAlive(echo));
+        assertEquals(1, calls.get(), "the second report's call started after close");
+        assertTrue(closing < TimeUnit.MILLISECONDS.toNanos(200), closing / 1e6 + " ms");
+    }
+
+    @Test
+    void reportsGoToListenersAndReadsInTurnNoneLostOrDoubled() throws Exception {
+        EmulatedHid.Device numbered = emulator.add(VID, 0x0003, "Orvanta Labs", "Numbered", "N-1", false, true);
+        HidDevice d = open(numbered);
+        int count = 2000;
+        Thread pusher = new Thread(() -> {
+            for (int i = 0; i < count; i++) {
+                while (numbered.pushInput(bytes(1, i, i >> 8)) == -2) {
+                    Thread.yield();   // hidraw's queue is full
+                }
+            }
+        });
+        pusher.start();
+        List<Collector> listeners = new ArrayList<>();
+        List<Integer> read = new ArrayList<>();
+        int seen = 0;
+        for (int round = 0; seen < count; round++) {
+            if (round % 3 == 2) {
+                d.setInputReportListener(null);
+                byte[] report = d.read(20);
+                if (report.length > 0) {
+                    read.add(value(report));
+                }
+            } else {
+                Collector next = new Collector();
+                listeners.add(next);
+                d.setInputReportListener(next);
+                Thread.sleep(1);
+            }
+            seen = read.size() + listeners.stream().mapToInt(c -> c.reports.size()).sum();
+            assertTrue(round < 100_000, "only " + seen + " of " + count + " reports came");
+        }
+        pusher.join();
+        d.setInputReportListener(null);
+        int[] times = new int[count];
+        for (int v : read) {
+            times[v]++;
+        }
+        for (Collector c : listeners) {
+            int last = -1;
+            for (byte[] report : c.reports) {
+                assertTrue(value(report) > last, "out of order");
+                last = value(report);
+                times[last]++;
+            }
+        }
+        for (int i = 0; i < count; i++) {
+            assertEquals(1, times[i], "report " + i + " came that many times, through " + listeners.size()
+                    + " listeners and " + read.size() + " reads");
+        }
+    }
+
+    private static int value(byte[] report) {
+        return (report[1] & 0xff) | (report[2] & 0xff) << 8;
     }
 }

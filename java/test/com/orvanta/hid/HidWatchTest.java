@@ -2,9 +2,9 @@ package com.orvanta.hid;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.orvanta.hid.HidException.Reason;
 import com.orvanta.testbed.EmulatedHid;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -13,9 +13,11 @@ import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.BlockingQueue;
+import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicInteger;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 
@@ -164,7 +166,8 @@ class HidWatchTest extends EmulatedDevices {
         EmulatedHid.Device wanted = echo(0x0003);
         assertEquals("+" + wanted.path(), filtered.next());
         filtered.assertQuiet();
-        assertFails(Reason.BAD_ARGUMENT, () -> Hid.watch(null, true));
+        assertThrows(NullPointerException.class, () -> Hid.watch(null, true));
+        assertThrows(IllegalArgumentException.class, () -> Hid.watch(filtered, true, 0, 0x10000));
     }
 
     @Test
@@ -225,12 +228,50 @@ class HidWatchTest extends EmulatedDevices {
     }
 
     @Test
+    void closeDoesNotWaitForACallAndNoCallStartsAfterIt() throws Exception {
+        CountDownLatch inCall = new CountDownLatch(1);
+        CountDownLatch release = new CountDownLatch(1);
+        AtomicInteger calls = new AtomicInteger();
+        echo(0x0001);
+        echo(0x0002);
+        HidWatch w = Hid.watch(new HidWatchListener() {
+            @Override
+            public void attached(HidDeviceInfo device) {
+                calls.incrementAndGet();
+                inCall.countDown();
+                try {
+                    release.await(10, TimeUnit.SECONDS);
+                } catch (InterruptedException e) {
+                    throw new IllegalStateException(e);
+                }
+            }
+
+            @Override
+            public void detached(HidDeviceInfo device) {
+                calls.incrementAndGet();
+            }
+        }, true);
+        assertTrue(inCall.await(10, TimeUnit.SECONDS));
+        long start = System.nanoTime();
+        w.close();
+        long closing = System.nanoTime() - start;
+        release.countDown();
+        Thread.sleep(200);
+        assertEquals(1, calls.get(), "a call started after close");
+        assertTrue(closing < TimeUnit.MILLISECONDS.toNanos(100), closing / 1e6 + " ms");
+    }
+
+    @Test
     void aThousandWatchesLeaveNoDescriptorOrThread() throws Exception {
         Hid.devices();
         long fds = openFds();
         int threads = Thread.activeCount();
         for (int i = 0; i < 1000; i++) {
             Hid.watch(new Recorder(), i % 2 == 0).close();
+        }
+        // their threads end, and free the watches, just after close
+        for (int i = 0; i < 100 && (openFds() != fds || Thread.activeCount() != threads); i++) {
+            Thread.sleep(50);
         }
         assertEquals(fds, openFds());
         assertEquals(threads, Thread.activeCount());

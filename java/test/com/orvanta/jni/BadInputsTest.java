@@ -196,13 +196,14 @@ class BadInputsTest extends Emulation {
     }
 
     @Test
-    void unplugBetweenWriteAndReadLosesTheReport() throws Exception {
+    void unplugBetweenWriteAndReadKeepsTheQueuedReportThenFails() throws Exception {
         EmulatedHid.Device gone = emulator.add(VID, 0x01a2, "Orvanta Labs", "Gone", "G-2", true, false);
         long h = handle();
         _hid_open(h, gone.path());
         _hid_write(h, bytes(0, 1, 2));
         assertArrayEquals(bytes(0, 1, 2), gone.popOutput(2000));
         gone.unplug();
+        assertArrayEquals(bytes(1, 2, 0), _hid_read(h, 3));   // as hidraw: the queue first
         assertRaises(READ_FAILED, "_1hid_1read", () -> _hid_read(h, 64));
         assertRaises(READ_FAILED, "_1hid_1read", () -> _hid_read(h, 64));
         assertRaises(WRITE_FAILED, "_1hid_1write", () -> _hid_write(h, bytes(0, 1)));

@@ -1,8 +1,6 @@
 package com.orvanta.jni;
 
 import com.orvanta.testbed.EmulatedHid;
-import java.lang.ref.Reference;
-import java.nio.ByteBuffer;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.LinkedHashMap;
@@ -47,9 +45,8 @@ public final class LeakProbe {
             paths.put("read-timeout-invalid-handle", () -> HIDNatives._hid_read_timeout(0, report, 0, 64, 0));
             paths.put("read-timeout-bad-buffer", () -> HIDNatives._hid_read_timeout(h, report, 60, 8, 0));
             paths.put("read-timeout-failed", () -> HIDNatives._hid_read_timeout(h, report, 0, 64, 0));
-            ByteBuffer inbox = ByteBuffer.allocateDirect(HIDNatives.INBOX_BYTES);
-            long address = HIDNatives._inbox_address(inbox);
-            paths.put("read-inbox-failed", () -> HIDNatives._hid_read_inbox(h, HIDNatives.ANY_EPOCH, address, 64, 0));
+            paths.put("wake", () -> HIDNatives._hid_wake(h));
+            paths.put("errno", () -> HIDNatives._hid_errno(h));
             paths.put("get-feature-failed", () -> HIDNatives._hid_get_feature_report(h, 1, 64));
             paths.put("send-feature-failed", () -> HIDNatives._hid_send_feature_report(h, report));
             paths.put("get-string-failed", () -> HIDNatives._hid_get_product_string(h));
@@ -78,7 +75,6 @@ public final class LeakProbe {
             }
             System.out.println("PATHS " + paths.size());
             HIDClassConnector._free(h);
-            Reference.reachabilityFence(inbox);
         } finally {
             emulator.close();
         }

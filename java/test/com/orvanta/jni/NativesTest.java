@@ -4,11 +4,15 @@ import static com.orvanta.jni.NativeSource.assertRaisesIn;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvanta.jni.exceptions.HIDException;
 import com.orvanta.testbed.EmulatedHid;
-import java.nio.ByteBuffer;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -18,15 +22,11 @@ import org.junit.jupiter.api.Test;
  */
 class NativesTest extends Emulation {
     static final String INVALID = "Invalid handle passed.";
-    static final ByteBuffer INBOX = ByteBuffer.allocateDirect(HIDNatives.INBOX_BYTES);
 
     @Test
     void eachNativeRejectsHandleZeroFromItsOwnPlace() {
         byte[] b = new byte[8];
         assertRaisesIn("reports.cpp", INVALID, "_1hid_1read_1timeout0", () -> HIDNatives._hid_read_timeout(0, b, 0, 8, 0));
-        long inbox = HIDNatives._inbox_address(INBOX);
-        assertRaisesIn("reports.cpp", INVALID, "_1hid_1read_1inbox",
-                () -> HIDNatives._hid_read_inbox(0, HIDNatives.ANY_EPOCH, inbox, 8, 0));
         assertRaisesIn("reports.cpp", INVALID, "_1hid_1send_1feature_1report",
                 () -> HIDNatives._hid_send_feature_report(0, b));
         assertRaisesIn("reports.cpp", INVALID, "_1hid_1get_1feature_1report",
@@ -43,6 +43,9 @@ class NativesTest extends Emulation {
                 () -> HIDNatives._hid_get_indexed_string(0, 1));
         assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1device_1info", () -> HIDNatives._hid_get_device_info(0));
         assertRaisesIn("details.cpp", INVALID, "_1hid_1error", () -> HIDNatives._hid_error(0));
+        assertRaisesIn("details.cpp", INVALID, "_1hid_1errno", () -> HIDNatives._hid_errno(0));
+        HIDNatives._hid_wake(0);   // nothing to wake: no exception
+        assertEquals(false, HIDNatives._hid_wake_works(0));
     }
 
     @Test
@@ -56,12 +59,6 @@ class NativesTest extends Emulation {
         assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, -1, 1, 0));
         // no device open: hidapi's text is that of the handle's last open or listing
         assertRaisesIn("reports.cpp", "Read from device failed.", read, () -> HIDNatives._hid_read_timeout(h, b, 0, 8, 0));
-        // an inbox is a direct buffer that holds the largest report, or no address
-        assertEquals(0, HIDNatives._inbox_address(ByteBuffer.allocate(HIDNatives.INBOX_BYTES)));
-        assertEquals(0, HIDNatives._inbox_address(ByteBuffer.allocateDirect(HIDNatives.INBOX_BYTES - 1)));
-        assertEquals(0, HIDNatives._inbox_address(null));
-        assertRaisesIn("reports.cpp", "Buffer is invalid.", "_1hid_1read_1inbox",
-                () -> HIDNatives._hid_read_inbox(h, HIDNatives.ANY_EPOCH, 0, 8, 0));
         String get = "_1hid_1get_1feature_1report";
         assertRaisesIn("reports.cpp", "Report ID is invalid.", get, () -> HIDNatives._hid_get_feature_report(h, 256, 8));
         assertRaisesIn("reports.cpp", "Report length is invalid.", get, () -> HIDNatives._hid_get_feature_report(h, 1, 0));
@@ -92,38 +89,63 @@ class NativesTest extends Emulation {
     }
 
     @Test
-    void anInboxReadLandsAtItsStartAndAnArmedOneGoesOnlyWhileTheGateEpochStands() throws Exception {
-        long epoch = HIDNatives._gate_epoch();
-        assertTrue(epoch >= 0, "this kernel has the barrier the biased gate needs");
+    void aWakeEndsAWaitingReadAtOnceOrTheNextOne() throws Exception {
         EmulatedHid.Device device = emulator.add(VID, 0x0004, "Orvanta Labs", "Quiet", "Q-1", false, false);
         long h = handle();
         HIDClassConnector._hid_open(h, device.path());
-        long inbox = HIDNatives._inbox_address(INBOX);
-        device.pushInput(new byte[] {5, 6, 7, 8});
-        assertEquals(3, HIDNatives._hid_read_inbox(h, HIDNatives.ANY_EPOCH, inbox, 3, 500));   // a longer report is cut
-        assertEquals(0, HIDNatives._hid_read_inbox(h, HIDNatives.ANY_EPOCH, inbox, 8, 0));
+        assertTrue(HIDNatives._hid_wake_works(h), "eventfd and poll work here");
+        byte[] b = new byte[8];
+        ExecutorService reader = Executors.newSingleThreadExecutor();
+        try {
+            for (int timeout : new int[] {-1, 60_000}) {
+                Future<Integer> waiting = reader.submit(() -> HIDNatives._hid_read_timeout(h, b, 0, 8, timeout));
+                Thread.sleep(100);
+                long start = System.nanoTime();
+                HIDNatives._hid_wake(h);
+                assertEquals(0, (int) waiting.get(10, TimeUnit.SECONDS));
+                long took = System.nanoTime() - start;
+                System.out.printf("NativesTest: a wake ended a read (timeout %d) in %.2f ms%n", timeout, took / 1e6);
+                assertTrue(took < TimeUnit.MILLISECONDS.toNanos(200), took / 1e6 + " ms");
+            }
+        } finally {
+            reader.shutdownNow();
+        }
+        HIDNatives._hid_wake(h);   // with no read under way: the next one
+        assertEquals(0, HIDNatives._hid_read_timeout(h, b, 0, 8, -1));
         device.pushInput(new byte[] {1, 2});
-        assertEquals(2, armedRead(h, inbox));
-        assertArrayEquals(new byte[] {1, 2, 7}, new byte[] {INBOX.get(0), INBOX.get(1), INBOX.get(2)});
-
-        epoch = HIDNatives._gate_epoch();
-        HIDNatives._gate_advance();
-        assertTrue(HIDNatives._gate_epoch() > epoch);
-        device.pushInput(new byte[] {9});
-        // a moved epoch: the report stays for the next read, and a freed handle would not be touched
-        assertEquals(HIDNatives.GATE_MOVED, HIDNatives._hid_read_inbox(h, epoch, inbox, 8, 500));
-        assertEquals(HIDNatives.GATE_MOVED, HIDNatives._hid_read_inbox(0, epoch, inbox, 8, 500));
-        assertEquals(1, armedRead(h, inbox));
-        assertEquals(9, INBOX.get(0));
+        assertEquals(2, HIDNatives._hid_read_timeout(h, b, 0, 8, -1));   // woken once only
     }
 
-    /** An armed read with the epoch now; again if a close elsewhere (a cleaner's) moved it meanwhile. */
-    private static int armedRead(long h, long inbox) throws HIDException {
-        int received;
-        do {
-            received = HIDNatives._hid_read_inbox(h, HIDNatives._gate_epoch(), inbox, 8, 500);
-        } while (received == HIDNatives.GATE_MOVED);
-        return received;
+    @Test
+    void theSystemsErrorNumberTellsFailuresApart() throws Exception {
+        EmulatedHid.Device numbered = emulator.add(VID, 0x0003, "Orvanta Labs", "Numbered", "N-1", false, true);
+        long h = handle();
+        assertThrows(HIDException.class, () -> HIDClassConnector._hid_open(h, "/dev/hidraw-none"));
+        assertEquals(2, HIDNatives._hid_errno(h));   // ENOENT
+        assertThrows(HIDException.class, () -> HIDClassConnector._hid_open(h, "/dev/null"));
+        assertEquals(19, HIDNatives._hid_errno(h));   // not a hidraw node: ENODEV
+        HIDClassConnector._hid_open(h, numbered.path());
+        assertEquals(0, HIDNatives._hid_errno(h));
+        assertRaisesIn("reports.cpp", "Get feature report failed.", "_1hid_1get_1feature_1report",
+                () -> HIDNatives._hid_get_feature_report(h, 9, 8));
+        assertEquals(32, HIDNatives._hid_errno(h));   // the device stalled: EPIPE
+        assertRaisesIn("details.cpp", "Device string is unavailable.", "_1hid_1get_1indexed_1string",
+                () -> HIDNatives._hid_get_indexed_string(h, 1));
+        assertEquals(0, HIDNatives._hid_errno(h));   // hidapi's own refusal
+        byte[] b = new byte[8];
+        numbered.unplug();
+        // waiting in poll, the hang-up: no errno; writes and requests: ENODEV
+        assertRaisesIn("reports.cpp", "Read from device failed.", "_1hid_1read_1timeout0",
+                () -> HIDNatives._hid_read_timeout(h, b, 0, 8, 1000));
+        assertEquals(0, HIDNatives._hid_errno(h));
+        assertThrows(HIDException.class, () -> HIDClassConnector._hid_write(h, new byte[] {1, 2}));
+        assertEquals(19, HIDNatives._hid_errno(h));
+        assertRaisesIn("reports.cpp", "Send feature report failed.", "_1hid_1send_1feature_1report",
+                () -> HIDNatives._hid_send_feature_report(h, new byte[] {3, 1}));
+        assertEquals(19, HIDNatives._hid_errno(h));
+        // hidapi's read without limit, straight in read(): EIO, of a device whose sysfs entry is gone
+        assertThrows(HIDException.class, () -> HIDClassConnector._hid_read(h, 8));
+        assertEquals(19, HIDNatives._hid_errno(h));
     }
 
     @Test
