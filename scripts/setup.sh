@@ -21,6 +21,7 @@ HOST_PKGS=(
   libjna-java libjna-jni
   maven maven-debian-helper libmaven-install-plugin-java libmaven-compiler-plugin-java
   libmaven-resources-plugin-java libmaven-jar-plugin-java
+  locales libc-l10n
 )
 # The fuzz step: clang's libFuzzer and llvm-cov; dpkg-dev unpacks hidapi's
 # source package, which scripts/fuzz.sh builds with the fuzzer's instrumentation.
@@ -92,10 +93,18 @@ missing() {
   echo "${out[@]:-}"
 }
 
+# The tests run child JVMs in a German locale: glibc's messages (libc-l10n)
+# and the locale itself.
+german_locale() {
+  locale -a 2>/dev/null | grep -qx 'de_DE.utf8' && return 0
+  $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8 || record_failure locales "" "the de_DE.UTF-8 locale (localedef)"
+}
+
 if [ -n "$HOST_ONLY" ]; then
   if [ -n "$(missing "${HOST_PKGS[@]}")" ] && [ ! -f /var/lib/apt/lists/lock ]; then update; fi
   install_group host "" "${HOST_PKGS[@]}"
   [ -z "$FAILED" ] || exit 1
+  german_locale
   echo "setup: the host's packages present"
   exit 0
 fi
@@ -128,6 +137,7 @@ install_group host "" "${HOST_PKGS[@]}" "${FUZZ_PKGS[@]}"
 install_group i386 i386 "${I386_PKGS[@]}"
 install_group arm64 arm64 "${ARM64_PKGS[@]}"
 install_group armhf armhf "${ARMHF_PKGS[@]}"
+german_locale
 unpack_root() {  # architecture
   local root="$DEPS_ROOT/$1/root" tmp deb
   echo "setup: unpacking the $1 JVM, GLib and umockdev into $root"

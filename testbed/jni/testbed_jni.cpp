@@ -2,6 +2,8 @@
 // become IllegalStateException.
 #include <jni.h>
 
+#include <cstring>
+
 #include <cstdint>
 #include <exception>
 #include <map>
@@ -205,6 +207,12 @@ extern "C" {
 
 JNIEXPORT jboolean JNICALL Java_com_orvanta_testbed_EmulatedHid_preloadActive(JNIEnv*, jclass) {
   return testbed::preload_active() ? JNI_TRUE : JNI_FALSE;
+}
+
+// The C library's text for an errno in the process's own locale: what
+// hidapi's messages would say there.
+JNIEXPORT jstring JNICALL Java_com_orvanta_testbed_EmulatedHid_strerror(JNIEnv* env, jclass, jint number) {
+  return env->NewStringUTF(std::strerror(number));
 }
 
 JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeCreate(JNIEnv* env, jclass) {

@@ -38,7 +38,7 @@ final class Channel implements Runnable {
     final String path;
     private final long reader;
     private final long control;
-    private final int longestWait;
+    private final boolean wakes;
     private final ReentrantLock readLock = new ReentrantLock();
     private final ReentrantLock controlLock = new ReentrantLock();
     private volatile boolean closed;
@@ -52,7 +52,7 @@ final class Channel implements Runnable {
         this.path = path;
         this.reader = reader;
         this.control = control;
-        longestWait = !WAKE_OFF && HIDNatives._hid_wake_works(reader) ? LONG_WAIT_MILLIS : SLICE_MILLIS;
+        wakes = !WAKE_OFF && HIDNatives._hid_wake_works(reader);
     }
 
     /** Opens path twice; call with Registry.LOCK held, as every open must be. */
@@ -109,7 +109,7 @@ final class Channel implements Runnable {
     /** Ends the read under way, or the next one, as if its time ran out: it then looks at why. */
     void wake() {
         synchronized (this) {
-            if (!freed) {
+            if (wakes && !freed) {
                 HIDNatives._hid_wake(reader);
             }
         }
@@ -140,6 +140,7 @@ final class Channel implements Runnable {
                 if (calls != null && calls.isClosed()) {
                     return 0;
                 }
+                int longestWait = wakes ? LONG_WAIT_MILLIS : SLICE_MILLIS;
                 long left = timeoutMillis < 0 ? longestWait
                         : (deadline - System.nanoTime() + 999_999) / 1_000_000;   // rounded up
                 if (timeoutMillis > 0 && left <= 0) {

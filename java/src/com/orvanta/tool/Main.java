@@ -196,6 +196,11 @@ public final class Main {
             err.println("portula " + command + ": " + e.getMessage());
             err.println(e.usage);
             return USAGE;
+        } catch (IllegalArgumentException | IndexOutOfBoundsException | IllegalStateException e) {
+            // the API's own refusal of what the command line asked, before anything reached a device
+            err.println("portula " + command + ": " + e.getMessage());
+            err.println(usage);
+            return USAGE;
         } catch (HIDException e) {
             err.println("portula " + command + ": " + e.getMessage());
             if (e.getHidapiError() != null) {

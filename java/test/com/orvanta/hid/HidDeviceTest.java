@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -11,6 +12,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.orvanta.hid.HidException.Reason;
 import com.orvanta.testbed.EmulatedHid;
 import java.util.Arrays;
+import java.util.List;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.Test;
@@ -159,6 +161,35 @@ class HidDeviceTest extends EmulatedDevices {
         // hidraw's own refusal of a 1-byte report is the device's, with hidapi's text
         HidException refused = assertFails(Reason.IO, () -> d.write(bytes(0)));
         assertEquals("Invalid argument", refused.getHidapiError());
+    }
+
+    @Test
+    void aDeviceHidapiCannotDescribeStillOpens() throws Exception {
+        // no /sys/dev/char entry for its node: listed, but hidapi makes no record of it once open
+        EmulatedHid.Device unlinked = emulator.device(VID, 0x0061).product("Unlinked")
+                .attribute("hidraw/dev", "245:x".getBytes(java.nio.charset.StandardCharsets.US_ASCII)).add();
+        HidDeviceInfo listed = Hid.devices(VID, 0x0061).get(0);
+        assertEquals(listed, open(unlinked).info());
+        synchronized (Registry.LOCK) {   // handles are made and freed one at a time
+            long h = com.orvanta.jni.HIDClassConnector._hid_init();
+            try {
+                com.orvanta.jni.HIDClassConnector._hid_open(h, unlinked.path());
+                assertThrows(com.orvanta.jni.exceptions.HIDException.class,
+                        () -> com.orvanta.jni.HIDNatives._hid_get_device_info(h), "hidapi describes it after all");
+            } finally {
+                com.orvanta.jni.HIDClassConnector._free(h);
+            }
+        }
+        // no HID_ID: not even listed, so the record holds its path alone
+        EmulatedHid.Device nameless = emulator.device(VID, 0x0062).product("Nameless").hidUevent("HID_ID", null).add();
+        assertEquals(List.of(), Hid.devices(VID, 0x0062));
+        HidDevice d = open(nameless);
+        assertEquals(nameless.path(), d.info().path());
+        assertEquals(0, d.info().vendorId());
+        assertNull(d.info().product());
+        assertEquals(HidDeviceInfo.BusType.UNKNOWN, d.info().busType());
+        nameless.pushInput(bytes(4, 2));
+        assertArrayEquals(bytes(4, 2), d.read(1000));
     }
 
     @Test

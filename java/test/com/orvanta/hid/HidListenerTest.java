@@ -40,6 +40,14 @@ class HidListenerTest extends EmulatedDevices {
         }
     }
 
+    /** Its thread ends soon after close or set: neither waits for it. */
+    private static void assertReaderEnds(EmulatedHid.Device device) throws InterruptedException {
+        for (int i = 0; i < 200 && readerAlive(device); i++) {
+            Thread.sleep(10);
+        }
+        assertFalse(readerAlive(device));
+    }
+
     private static boolean readerAlive(EmulatedHid.Device device) {
         return Thread.getAllStackTraces().keySet().stream()
                 .anyMatch(t -> t.getName().equals("portula-reports " + device.path()));
@@ -62,7 +70,7 @@ class HidListenerTest extends EmulatedDevices {
             assertArrayEquals(bytes(1 + i % 2, i, i >> 8), collector.next(), "report " + i);
         }
         d.setInputReportListener(null);
-        assertFalse(readerAlive(numbered));
+        assertReaderEnds(numbered);
         numbered.pushInput(bytes(2, 9));
         assertArrayEquals(bytes(2, 9), d.read(1000));
         assertNull(collector.reports.poll());
@@ -102,17 +110,14 @@ class HidListenerTest extends EmulatedDevices {
         assertArrayEquals(bytes(5), collector.next());
         gone.unplug();
         assertTrue(collector.removed.await(10, TimeUnit.SECONDS));
-        for (int i = 0; i < 100 && readerAlive(gone); i++) {
-            Thread.sleep(10);
-        }
-        assertFalse(readerAlive(gone));
+        assertReaderEnds(gone);
 
         EmulatedHid.Device echo = echo(0x00ab);
         HidDevice other = open(echo);
         other.setInputReportListener(new Collector());
         assertTrue(readerAlive(echo));
         other.close();
-        assertFalse(readerAlive(echo));
+        assertReaderEnds(echo);
     }
 
     @Test
@@ -144,10 +149,7 @@ class HidListenerTest extends EmulatedDevices {
         d.write(bytes(0, 1));
         assertTrue(closed.await(10, TimeUnit.SECONDS));
         assertFalse(d.isOpen());
-        for (int i = 0; i < 100 && readerAlive(echo); i++) {
-            Thread.sleep(10);
-        }
-        assertFalse(readerAlive(echo));
+        assertReaderEnds(echo);
     }
 
     @Test
@@ -173,10 +175,7 @@ class HidListenerTest extends EmulatedDevices {
         d.close();
         long closing = System.nanoTime() - start;
         release.countDown();
-        for (int i = 0; i < 100 && readerAlive(echo); i++) {
-            Thread.sleep(10);
-        }
-        assertFalse(readerAlive(echo));
+        assertReaderEnds(echo);
         assertEquals(1, calls.get(), "the second report's call started after close");
         assertTrue(closing < TimeUnit.MILLISECONDS.toNanos(200), closing / 1e6 + " ms");
     }

@@ -44,8 +44,10 @@ public final class Child {
     }
 
     /**
-     * Runs mainClass with args; it must exit 0, print DONE and draw no JNI
-     * warning. Returns what it printed, standard error included.
+     * Runs mainClass with args, its environment this one's with env's
+     * variables set (or, with a null value, removed); it must exit 0, print
+     * DONE and draw no JNI warning. Returns what it printed, standard error
+     * included.
      */
     public static String run(Map<String, String> env, List<String> flags, List<String> classPath, String mainClass,
             String... args) throws Exception {
@@ -64,7 +66,13 @@ public final class Child {
         command.add(mainClass);
         command.addAll(List.of(args));
         ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
-        builder.environment().putAll(env);
+        env.forEach((name, value) -> {   // a null value removes the variable
+            if (value == null) {
+                builder.environment().remove(name);
+            } else {
+                builder.environment().put(name, value);
+            }
+        });
         Process p = builder.start();
         p.getOutputStream().close();
         String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);

@@ -108,6 +108,14 @@ class ToolTest {
         ChildJvm notAByte = tool("write", "@echo@", "00", "100");
         assertEquals(2, notAByte.exit, notAByte.all());
         assertEquals(List.of(), notAByte.lines("DEVICE"), "nothing may be sent on a usage error");
+
+        // more than hidraw carries: the API refuses it, which is the command line's error
+        List<String> tooLong = new java.util.ArrayList<>(List.of("write", "@echo@"));
+        tooLong.addAll(java.util.Collections.nCopies(16385, "00"));
+        ChildJvm huge = tool(tooLong.toArray(new String[0]));
+        assertEquals(2, huge.exit, huge.all());
+        assertTrue(huge.err.startsWith("portula write: a report is 1 to 16384 bytes"), huge.all());
+        assertEquals(List.of(), huge.lines("DEVICE"), "nothing may be sent on a usage error");
     }
 
     @Test

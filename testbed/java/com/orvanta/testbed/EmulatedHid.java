@@ -20,6 +20,9 @@ public final class EmulatedHid implements AutoCloseable {
     /** Whether the JVM runs with the emulator's preload; without it the constructor throws. */
     public static native boolean preloadActive();
 
+    /** The C library's text for the system error number errno, in this process's locale. */
+    public static native String strerror(int errno);
+
     private long handle;
 
     /** @throws IllegalStateException without the preload, or while another instance is open */
