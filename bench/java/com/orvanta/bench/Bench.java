@@ -482,14 +482,30 @@ public final class Bench {
                 bare[r * perRound + i] = loop[0][i] - pushed[i];
             }
         }
+        double[] added = new double[rounds];
+        double[] tails = new double[rounds];
+        for (int r = 0; r < rounds; r++) {
+            long[] l = Arrays.copyOfRange(listener, r * perRound, (r + 1) * perRound);
+            long[] b = Arrays.copyOfRange(bare, r * perRound, (r + 1) * perRound);
+            added[r] = (percentile(l, 50) - percentile(b, 50)) / 1e3;
+            tails[r] = percentile(l, 99) / percentile(b, 99);
+        }
         System.out.println("== input report pushed in the emulator -> its reader (" + rounds + " interleaved rounds of "
                 + perRound + " after one to warm up, microseconds)");
         System.out.printf("listener (HidDevice.setInputReportListener)  median %7.1f  p99 %7.1f%n",
                 percentile(listener, 50) / 1e3, percentile(listener, 99) / 1e3);
         System.out.printf("bare hid_read_timeout loop in C++            median %7.1f  p99 %7.1f%n",
                 percentile(bare, 50) / 1e3, percentile(bare, 99) / 1e3);
-        System.out.printf("listener's added latency, at the median      %7.1f%n",
-                (percentile(listener, 50) - percentile(bare, 50)) / 1e3);
+        System.out.printf("listener's added latency at the median, a round's  %s   (target <= 50)%n", spread(added, "%.1f"));
+        System.out.printf("listener's p99 / the bare loop's, a round's        %s   (target <= 1.2)%n", spread(tails, "%.2f"));
+    }
+
+    /** "median (min-max)" of values. */
+    static String spread(double[] values, String format) {
+        double[] sorted = values.clone();
+        Arrays.sort(sorted);
+        return String.format(format + " (" + format + " to " + format + ")", median(values), sorted[0],
+                sorted[sorted.length - 1]);
     }
 
     /**
