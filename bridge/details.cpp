@@ -1,6 +1,6 @@
 // JNI entry points of com.orvanta.jni.HIDNatives for what an open device says
-// about itself: its strings, its record, and hidapi's text and errno for
-// the last failure. Failures leave one HIDException pending and return at once.
+// about itself: its strings, its record, its report descriptor, and hidapi's
+// text and errno for the last failure. Failures leave one HIDException pending and return at once.
 #include <cwchar>
 
 #include "CHIDDevice.h"
@@ -14,12 +14,16 @@
 
 using portula::DeviceRecords;
 using portula::from_handle;
+using portula::LocalRef;
+using portula::StringUTFChars;
 using portula::Utf16;
 
 namespace {
 
 // USB string descriptors hold at most 126 characters; a longer sysfs string is cut.
 constexpr size_t kMaxString = 1024;
+// The kernel's HID_MAX_DESCRIPTOR_SIZE.
+constexpr size_t kMaxDescriptor = 4096;
 
 // A wide string as a Java string; null with "Unable to allocate memory." raised.
 jstring java_string(JNIEnv *env, const char *function, const wchar_t *text) {
@@ -135,4 +139,41 @@ JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1errno(JNIEnv *env,
         return 0;
     }
     return device->error_number();
+}
+
+// static native byte[] _hid_get_report_descriptor(long handle, String path) throws HIDException
+// The report descriptor of the hidraw node at path, from sysfs; the handle
+// keeps the failure's errno.
+JNIEXPORT jbyteArray JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1get_1report_1descriptor(JNIEnv *env, jclass,
+                                                                                           jlong handle,
+                                                                                           jstring path) {
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, __func__, "Invalid handle passed.");
+        return nullptr;
+    }
+    if (path == nullptr) {
+        PORTULA_THROW(env, __func__, "Path is invalid.");
+        return nullptr;
+    }
+    StringUTFChars chars(env, path);
+    if (!chars) {
+        env->ExceptionClear();  // the VM's OutOfMemoryError becomes our message
+        PORTULA_THROW(env, __func__, "Path is invalid.");
+        return nullptr;
+    }
+    unsigned char descriptor[kMaxDescriptor];
+    const int length = device->get_report_descriptor(chars.get(), descriptor, sizeof descriptor);
+    if (length < 0) {
+        PORTULA_THROW(env, __func__, "Report descriptor is unavailable.");
+        return nullptr;
+    }
+    LocalRef<jbyteArray> result(env, env->NewByteArray(length));
+    if (!result) {
+        env->ExceptionClear();
+        PORTULA_THROW(env, __func__, "Unable to allocate memory.");
+        return nullptr;
+    }
+    env->SetByteArrayRegion(result.get(), 0, length, reinterpret_cast<const jbyte *>(descriptor));
+    return result.release();
 }

@@ -2,8 +2,9 @@
  * glibc 2.36, the hidapi archive and the static C++ runtime would bind a few
  * calls to versions made since; this file gives each an older road, hidden
  * and so bound only within the library:
- *   fstat                  the hidapi archive; fstat@GLIBC_2.33 came in as
- *                          the header inline over __fxstat went
+ *   fstat, stat            the hidapi archive and CHIDDevice; their GLIBC_2.33
+ *                          versions came in as the header inlines over
+ *                          __fxstat and __xstat went
  *   pthread_once, __pthread_key_create   libstdc++'s thread checks, moved to
  *                          libc (GLIBC_2.34): their old versions (--wrap)
  *   _dl_find_object        the unwinder's FDE lookup (GLIBC_2.35): the same
@@ -38,6 +39,14 @@ __asm__(".symver __fxstat,__fxstat@" PORTULA_GLIBC_BASE);
 HIDDEN int fstat(int fd, struct stat *buf)
 {
     return __fxstat(PORTULA_STAT_VERSION, fd, buf);
+}
+
+extern int __xstat(int version, const char *path, struct stat *buf);
+__asm__(".symver __xstat,__xstat@" PORTULA_GLIBC_BASE);
+
+HIDDEN int stat(const char *path, struct stat *buf)
+{
+    return __xstat(PORTULA_STAT_VERSION, path, buf);
 }
 
 extern int portula_old_pthread_once(pthread_once_t *once, void (*init)(void));

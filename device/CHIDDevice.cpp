@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 int32_t CHIDDevice::ref_counter = 0;
 
@@ -61,6 +64,34 @@ int hidraw_index_of(const char *path) {
     char *end = nullptr;
     const long index = std::strtol(name + 6, &end, 10);
     return *end == 0 && index < 1000000 ? static_cast<int>(index) : -1;
+}
+
+// The device number of the node at path, 0 if it is no character device.
+unsigned long long node_number(const char *path) {
+    struct stat node {};
+    return ::stat(path, &node) == 0 && S_ISCHR(node.st_mode) ? static_cast<unsigned long long>(node.st_rdev) : 0;
+}
+
+// What a sysfs entry says of its node: its device number ("MAJ:MIN" in its
+// dev attribute) and the device it belongs to (the entry's real path, which
+// names the hid device and its instance). Empty when the entry is gone.
+std::string sysfs_identity(const std::string &entry) {
+    char dev[32] = {};
+    const int fd = ::open((entry + "/dev").c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t length = fd >= 0 ? ::read(fd, dev, sizeof dev - 1) : -1;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    unsigned major_number = 0, minor_number = 0;
+    char *real = length > 0 && std::sscanf(dev, "%u:%u", &major_number, &minor_number) == 2
+                     ? ::realpath(entry.c_str(), nullptr)
+                     : nullptr;
+    if (real == nullptr) {
+        return "";
+    }
+    std::string identity = std::to_string(makedev(major_number, minor_number)) + " " + real;
+    std::free(real);
+    return identity;
 }
 
 // A poll on a pipe that never becomes readable, with a wake already sent,
@@ -334,6 +365,34 @@ const wchar_t *CHIDDevice::error() {
         return hid_error(device);
     }
     return t_error != nullptr ? t_error : hid_error(nullptr);
+}
+
+int CHIDDevice::get_report_descriptor(const char *path, unsigned char *out, size_t size) {
+    const int index = hidraw_index_of(path);
+    const std::string entry = "/sys/class/hidraw/hidraw" + std::to_string(index);
+    const std::string before = index >= 0 ? sysfs_identity(entry) : "";
+    // the node is the entry's, and both are the same device after the read
+    const unsigned long long number = node_number(path);
+    if (before.empty() || number == 0 || before.compare(0, before.find(' '), std::to_string(number)) != 0) {
+        last_errno = ENODEV;
+        return -1;
+    }
+    const int fd = ::open((entry + "/device/report_descriptor").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        last_errno = errno;
+        return -1;
+    }
+    size_t length = 0;
+    ssize_t got = 0;
+    while (length < size && (got = ::read(fd, out + length, size - length)) > 0) {
+        length += static_cast<size_t>(got);
+    }
+    last_errno = got < 0 ? errno : 0;
+    ::close(fd);
+    if (last_errno == 0 && (node_number(path) != number || sysfs_identity(entry) != before)) {
+        last_errno = ENODEV;
+    }
+    return last_errno == 0 ? static_cast<int>(length) : -1;
 }
 
 int CHIDDevice::error_number() { return last_errno; }

@@ -48,6 +48,12 @@ public:
     // hidapi's text for the last failure: of the open device, else of the
     // last open or enumeration. Valid until the next call on this object.
     const wchar_t *error();
+    // The report descriptor of the hidraw node at path, as the kernel keeps
+    // it in sysfs (after any driver fix-up; no access to the node needed):
+    // up to size bytes into out. Its length (0 to 4096), or -1 with
+    // error_number() set: ENODEV when the node or its sysfs entry is gone,
+    // not hidraw's, or passed to another device while it was read.
+    int get_report_descriptor(const char *path, unsigned char *out, size_t size);
     // The system's error number (errno) behind the last failed call on this
     // object, 0 where hidapi saw the failure itself (a poll hang-up). EIO,
     // EPROTO and ESHUTDOWN of a device whose sysfs entry is gone read ENODEV.

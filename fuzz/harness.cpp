@@ -201,6 +201,10 @@ struct Session {
     testbed::Device &device;
     bool open = false;
     std::deque<Bytes> queued;  // input reports the device holds for the host
+    bool node = true;          // udev knows its node
+    // what sysfs holds as its report descriptor (nullopt: none), unless it is the emulator's own
+    std::optional<std::string> descriptor;
+    bool own_descriptor = true;
 };
 
 void check_read(Session &s, Reader &in, bool blocking) {
@@ -273,6 +277,27 @@ void check_feature(Session &s, Reader &in, bool input_report) {
     }
 }
 
+// The report descriptor, read from sysfs as the library reads it: the bytes
+// sysfs holds, up to the kernel's 4096, while the device is there.
+void check_descriptor(Session &s) {
+    Bytes buffer(kMaxDescriptor + 1, 0xEE);
+    const int length = s.host.get_report_descriptor(s.device.path().c_str(), buffer.data(), kMaxDescriptor);
+    expect(buffer[kMaxDescriptor] == 0xEE, "the descriptor read wrote past its buffer");
+    if (!s.device.plugged() || !s.node) {
+        expect(length == -1 && s.host.error_number() == ENODEV, "a descriptor was read without a node");
+    } else if (!s.descriptor) {
+        expect(length == -1, "a descriptor was read that sysfs does not hold");
+    } else if (s.own_descriptor) {
+        expect(length > 0, "the emulator's own descriptor was not read");
+    } else {
+        const std::size_t want = std::min(s.descriptor->size(), kMaxDescriptor);
+        expect(length == static_cast<int>(want) && std::equal(buffer.begin(), buffer.begin() + length,
+                                                              s.descriptor->begin(),
+                                                              [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }),
+               "the descriptor read differs from what sysfs holds");
+    }
+}
+
 void check_strings(Session &s, Reader &in, const hid_device_info *record) {
     const std::size_t max_length = in.byte();
     std::vector<wchar_t> text(max_length + 1, L'\x7F7F');
@@ -296,6 +321,7 @@ void check_strings(Session &s, Reader &in, const hid_device_info *record) {
         }
     }
     expect_java_name(s.host.error());
+    check_descriptor(s);
 }
 
 // hidraw keeps 64 reports and drops what comes on top.
@@ -456,7 +482,14 @@ void run_input(const std::uint8_t *data, std::size_t size) {
         }
 
         if (when == 1) device->unplug();
-        Session s{host, *device, false, {}};
+        Session s{host, *device, false, {}, config.device_node, std::string(), true};
+        if (sysfs_descriptor != config.attributes.end()) {
+            s.descriptor = sysfs_descriptor->second;
+            s.own_descriptor = false;
+        } else if (config.raw_descriptor) {
+            s.descriptor = std::string(config.report_descriptor.begin(), config.report_descriptor.end());
+            s.own_descriptor = false;
+        }
         const hid_device *opened = by_ids ? host.open_device(config.vendor_id, config.product_id)
                                           : host.open_device(device->path().c_str());
         s.open = opened != nullptr;

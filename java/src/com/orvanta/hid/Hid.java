@@ -75,6 +75,22 @@ public final class Hid {
     }
 
     /**
+     * Reads a listed device's report descriptor, without opening it (no access
+     * to its node is needed): the bytes the kernel keeps, after any driver's
+     * fix-up.
+     *
+     * @return 1 to 4096 bytes
+     * @throws HidException {@link Reason#NOT_FOUND} when the device is gone, or another took its
+     *     node; {@link Reason#MALFORMED} when it has an empty descriptor
+     */
+    public static byte[] reportDescriptor(HidDeviceInfo device) throws HidException {
+        if (Objects.requireNonNull(device, "device").path() == null) {
+            throw new HidException(Reason.NOT_FOUND, "the system knows no device node for " + device);
+        }
+        return Registry.reportDescriptor(device.path());
+    }
+
+    /**
      * Watches HID devices come and go: listener hears of each device attached
      * or detached from now on, as it happens (from the system's device
      * events, not by polling).

@@ -169,6 +169,19 @@ public final class HidDevice implements AutoCloseable {
     }
 
     /**
+     * Reads the device's report descriptor: the bytes the kernel keeps, after
+     * any driver's fix-up. It says what the device's reports hold.
+     *
+     * @return 1 to 4096 bytes
+     * @throws HidException {@link Reason#DEVICE_GONE} once unplugged; {@link Reason#MALFORMED}
+     *     when the device has an empty descriptor
+     */
+    public byte[] reportDescriptor() throws HidException {
+        String path = channel.path;
+        return Registry.nonEmpty(path, channel.control(handle -> HIDNatives._hid_get_report_descriptor(handle, path)));
+    }
+
+    /**
      * Sends each input report to listener, on a thread of this device's own,
      * until the device is closed or unplugged (listener then hears
      * {@link InputReportListener#removed}), or another listener or null is set.

@@ -53,6 +53,35 @@ final class Registry {
         }
     }
 
+    /** A listed device's report descriptor, read from sysfs through the lister's handle. */
+    static byte[] reportDescriptor(String path) throws HidException {
+        byte[] descriptor;
+        synchronized (LOCK) {
+            if (lister == 0) {
+                lister = newHandle();
+            }
+            try {
+                descriptor = HIDNatives._hid_get_report_descriptor(lister, path);
+            } catch (HIDException e) {
+                String text = error(lister);
+                if (errno(lister) == Errno.ENODEV) {
+                    throw new HidException(Reason.NOT_FOUND, "no HID device at " + path
+                            + " any more: it was unplugged, or another device took its node", e, text);
+                }
+                throw new HidException(Reason.IO, "cannot read the report descriptor of " + path, e, text);
+            }
+        }
+        return nonEmpty(path, descriptor);
+    }
+
+    /** A report descriptor the device has, or the failure that it has none. */
+    static byte[] nonEmpty(String path, byte[] descriptor) throws HidException {
+        if (descriptor.length == 0) {
+            throw new HidException(Reason.MALFORMED, path + " has an empty report descriptor");
+        }
+        return descriptor;
+    }
+
     static void checkId(String what, int id) {
         if (id < 0 || id > 0xFFFF) {
             throw new IllegalArgumentException(what + " ID " + id + " is not 0 to 65535");

@@ -102,6 +102,17 @@ public final class HIDNatives {
     public static native HIDDevice _hid_get_device_info(long handle) throws HIDException;
 
     /**
+     * Reads the report descriptor of a hidraw node from sysfs, as the kernel
+     * keeps it (after any driver fix-up), without opening the node. Fails
+     * when the node or its sysfs entry is gone, or passed to another device
+     * while it was read ({@link #_hid_errno} is then ENODEV).
+     *
+     * @param path a node, /dev/hidrawN, as the enumeration lists it
+     * @return its 0 to 4096 bytes
+     */
+    public static native byte[] _hid_get_report_descriptor(long handle, String path) throws HIDException;
+
+    /**
      * @return hidapi's text for the last failure on the handle's open device, or,
      *     with none open, of the last open or enumeration ("Success" if there was none)
      */

@@ -1,5 +1,6 @@
 package com.orvanta.hid;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
@@ -91,5 +92,30 @@ class HidDevicesTest extends EmulatedDevices {
         assertEquals(first.get(0).path() + " 1209:0abc \"Orvanta Labs\" \"Echo\" serial \"E-1\" release 0x0200"
                 + " usage ff00:0001 interface 0 USB", first.get(0).toString());
         assertTrue(first.get(1).toString().contains(" 1209:0abd - - serial - "), first.get(1).toString());
+    }
+
+    @Test
+    void reportDescriptorsAsTheKernelKeepsThemListedOrOpen() throws Exception {
+        EmulatedHid.Device keyboard = emulator.device(VID, 0x8002).reportDescriptor(KEYBOARD).add();
+        byte[] largest = new byte[4096];
+        for (int i = 0; i < largest.length; i++) {
+            largest[i] = (byte) (i * 7);
+        }
+        EmulatedHid.Device large = emulator.device(VID, 0x8003).rawReportDescriptor(largest).add();
+        EmulatedHid.Device empty = emulator.device(VID, 0x8004).rawReportDescriptor(new byte[0]).add();
+        EmulatedHid.Device missing = emulator.device(VID, 0x8005).attribute("hid/report_descriptor", null).add();
+        HidDeviceInfo listed = Hid.devices(VID, 0x8002).get(0);
+        assertArrayEquals(KEYBOARD, Hid.reportDescriptor(listed));
+        assertArrayEquals(KEYBOARD, open(keyboard).reportDescriptor());
+        assertArrayEquals(largest, Hid.reportDescriptor(Hid.devices(VID, 0x8003).get(0)));
+        assertArrayEquals(largest, open(large).reportDescriptor());
+        assertFails(Reason.MALFORMED, () -> open(empty).reportDescriptor());
+        assertFails(Reason.IO, () -> open(missing).reportDescriptor());
+        assertThrows(NullPointerException.class, () -> Hid.reportDescriptor(null));
+        // gone: listed, it is not found; open, it is gone
+        HidDevice d = open(keyboard);
+        keyboard.unplug();
+        assertFails(Reason.NOT_FOUND, () -> Hid.reportDescriptor(listed));
+        assertFails(Reason.DEVICE_GONE, d::reportDescriptor);
     }
 }

@@ -44,6 +44,8 @@ class NativesTest extends Emulation {
         assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1device_1info", () -> HIDNatives._hid_get_device_info(0));
         assertRaisesIn("details.cpp", INVALID, "_1hid_1error", () -> HIDNatives._hid_error(0));
         assertRaisesIn("details.cpp", INVALID, "_1hid_1errno", () -> HIDNatives._hid_errno(0));
+        assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1report_1descriptor",
+                () -> HIDNatives._hid_get_report_descriptor(0, "/dev/hidraw0"));
         HIDNatives._hid_wake(0);   // nothing to wake: no exception
         assertEquals(false, HIDNatives._hid_wake_works(0));
     }
@@ -66,6 +68,11 @@ class NativesTest extends Emulation {
                 () -> HIDNatives._hid_get_feature_report(h, 1, 16384));
         assertRaisesIn("reports.cpp", "No data to write.", "_1hid_1send_1feature_1report",
                 () -> HIDNatives._hid_send_feature_report(h, new byte[0]));
+        assertRaisesIn("details.cpp", "Path is invalid.", "_1hid_1get_1report_1descriptor",
+                () -> HIDNatives._hid_get_report_descriptor(h, null));
+        assertRaisesIn("details.cpp", "Report descriptor is unavailable.", "_1hid_1get_1report_1descriptor",
+                () -> HIDNatives._hid_get_report_descriptor(h, "/dev/null"));
+        assertEquals(19, HIDNatives._hid_errno(h));   // no hidraw node: ENODEV
 
         HIDClassConnector._hid_open(h, numbered.path());
         HIDException stalled = assertRaisesIn("reports.cpp", "Get feature report failed.", get,
