@@ -10,7 +10,7 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.stream.Stream;
-import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -27,16 +27,15 @@ class NewestJdkTest {
     @TempDir
     Path temp;
 
-    private static String java;
+    private static final String JAVA = System.getProperty("portula.newest.java.emulated");
 
-    @BeforeAll
-    static void newestJdk() {
-        java = System.getProperty("portula.newest.java.emulated");
-        assumeTrue(java != null, "no JDK 24 or later under /usr/lib/jvm");
+    @BeforeEach
+    void newestJdk() {
+        assumeTrue(JAVA != null, "no JDK 24 or later under /usr/lib/jvm");
     }
 
     private static ChildJvm run(List<String> flags, String... args) throws Exception {
-        ChildJvm child = ChildJvm.run(java, flags, List.of(), args);
+        ChildJvm child = ChildJvm.run(JAVA, flags, List.of(), args);
         assertFalse(child.all().contains("WARNING"), child.all());
         return child;
     }
@@ -45,7 +44,7 @@ class NewestJdkTest {
     private ChildJvm harness(String libraryPath, List<String> flags, String... args) throws Exception {
         List<String> all = new ArrayList<>(flags);
         all.addAll(List.of("-Djava.library.path=" + libraryPath, "-Djava.io.tmpdir=" + temp));
-        ChildJvm child = ChildJvm.run(java, all, List.of(ChildJvm.property("portula.jar"),
+        ChildJvm child = ChildJvm.run(JAVA, all, List.of(ChildJvm.property("portula.jar"),
                 ChildJvm.property("portula.testbed.jar"), ChildJvm.harnessJar()), args);
         assertFalse(child.all().contains("WARNING"), child.all());
         return child;
