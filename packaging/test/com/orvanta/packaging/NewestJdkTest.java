@@ -23,11 +23,10 @@ class NewestJdkTest {
     private static final String DENY = "--illegal-native-access=deny";
     private static final String GRANT_CLASS_PATH = "--enable-native-access=ALL-UNNAMED";
     private static final String GRANT_MODULE = "--enable-native-access=com.orvanta.portula";
+    private static final String JAVA = System.getProperty("portula.newest.java.emulated");
 
     @TempDir
     Path temp;
-
-    private static final String JAVA = System.getProperty("portula.newest.java.emulated");
 
     @BeforeEach
     void newestJdk() {
@@ -53,8 +52,9 @@ class NewestJdkTest {
     @Test
     void javaDashJarNeedsNoFlag() throws Exception {
         String jar = ChildJvm.property("portula.jar");
+        String tmpdir = "-Djava.io.tmpdir=" + temp;
         // the manifest grants it: no warning by default, and no denial either
-        for (List<String> flags : List.of(List.of("-Djava.io.tmpdir=" + temp), List.of(DENY, "-Djava.io.tmpdir=" + temp))) {
+        for (List<String> flags : List.of(List.of(tmpdir), List.of(DENY, tmpdir))) {
             ChildJvm list = run(flags, "-jar", jar, "list");
             assertEquals(0, list.exit, list.all());
             assertTrue(list.out.startsWith("PATH"), list.all());
