@@ -8,8 +8,12 @@
 #   PORTULA_RUN_FOREIGN     how a test runs one of this build's programs: empty,
 #                           or qemu behind refuse-native-foreign.sh, so that
 #                           nothing foreign ever runs natively under qemu
+#   PORTULA_NEWEST_JAVA_HOME  the newest x86-64 JDK of version 24 or later
+#                           under /usr/lib/jvm, in the x86-64 build, else empty:
+#                           the suite, the tool and the demo run on it too
 # portula_write_java_wrapper() (called once the emulator's targets exist) writes
-# bin/java-emulated and bin/java into the build tree.
+# bin/java-emulated and bin/java-plain into the build tree, and
+# bin/java-newest-emulated and bin/java-newest-plain for that JDK.
 #
 # Per platform: Debian architecture, qemu-user, JVM flags under qemu. The JIT
 # was measured under each qemu (README, "Platforms"): i386's crashes and hangs,
@@ -56,6 +60,29 @@ endif()
 set(PORTULA_TEST_JAVA_HOME "${_jdk}" CACHE PATH "JDK whose java runs the tests")
 if(NOT EXISTS "${PORTULA_TEST_JAVA_HOME}/bin/java")
   message(FATAL_ERROR "no ${PORTULA_TEST_JAVA_HOME}/bin/java: run scripts/setup.sh")
+endif()
+
+# Java 24 restricts native access (the warning, or --illegal-native-access=deny):
+# where such a JDK is installed, the newest one is tested. Not a dependency.
+set(PORTULA_NEWEST_JAVA_HOME "")
+set(PORTULA_NEWEST_JAVA_VERSION 23)
+if(PORTULA_HOST_BUILD AND NOT PORTULA_SANITIZE AND NOT PORTULA_UBSAN)
+  file(GLOB _releases /usr/lib/jvm/*/release)
+  foreach(_release IN LISTS _releases)
+    file(STRINGS "${_release}" _version REGEX "^JAVA_VERSION=\"[0-9]+")
+    file(STRINGS "${_release}" _arch REGEX "^OS_ARCH=\"(x86_64|amd64)\"")
+    string(REGEX REPLACE "^JAVA_VERSION=\"([0-9]+).*" "\\1" _version "${_version}")
+    get_filename_component(_home "${_release}" DIRECTORY)
+    if(_arch AND _version GREATER PORTULA_NEWEST_JAVA_VERSION AND EXISTS "${_home}/bin/jlink")
+      set(PORTULA_NEWEST_JAVA_HOME "${_home}")
+      set(PORTULA_NEWEST_JAVA_VERSION ${_version})
+    endif()
+  endforeach()
+  if(PORTULA_NEWEST_JAVA_HOME)
+    message(STATUS "portula: also tested on Java ${PORTULA_NEWEST_JAVA_VERSION}: ${PORTULA_NEWEST_JAVA_HOME}")
+  else()
+    message(STATUS "portula: no JDK 24 or later under /usr/lib/jvm: its tests are skipped")
+  endif()
 endif()
 
 set(PORTULA_QEMU "")
@@ -106,25 +133,35 @@ if(PORTULA_SANITIZE)
 endif()
 
 function(portula_write_java_wrapper shim_target)
-  set(JAVA "${PORTULA_TEST_JAVA_HOME}/bin/java")
   set(QEMU "${PORTULA_QEMU}")
   list(JOIN PORTULA_QEMU_JVM_FLAGS " " QEMU_JVM_FLAGS)
   set(ASAN "${PORTULA_ASAN_RUNTIME}")
   set(UMOCKDEV "${PORTULA_UMOCKDEV_PRELOAD}")
-  # GLib sets SIGPIPE when it first loads its socket code; with libjsig the
-  # JVM keeps its own handlers and -Xcheck:jni has nothing to warn about.
-  set(JSIG "${PORTULA_TEST_JAVA_HOME}/lib/libjsig.so")
   set(SHIM "$<TARGET_FILE:${shim_target}>")
   set(REFUSE "${PORTULA_REFUSE_NATIVE_FOREIGN}")
   set(LIBRARY_PATH "${PORTULA_FOREIGN_LIBRARY_PATH}")
-  foreach(kind emulated plain)
-    set(KIND ${kind})
-    configure_file("${CMAKE_SOURCE_DIR}/cmake/java-wrapper.sh.in"
-                   "${CMAKE_BINARY_DIR}/java-wrapper-${kind}.in" @ONLY)
-    file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/bin/java-${kind}"
-         INPUT "${CMAKE_BINARY_DIR}/java-wrapper-${kind}.in"
-         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                          WORLD_READ WORLD_EXECUTE)
+  set(jdks "java|${PORTULA_TEST_JAVA_HOME}")
+  if(PORTULA_NEWEST_JAVA_HOME)
+    list(APPEND jdks "java-newest|${PORTULA_NEWEST_JAVA_HOME}")
+  endif()
+  foreach(jdk IN LISTS jdks)
+    string(REPLACE "|" ";" jdk "${jdk}")
+    list(GET jdk 0 name)
+    list(GET jdk 1 home)
+    set(JAVA "${home}/bin/java")
+    # GLib sets SIGPIPE when it first loads its socket code; with libjsig the
+    # JVM keeps its own handlers and -Xcheck:jni has nothing to warn about.
+    # Each JDK preloads its own.
+    set(JSIG "${home}/lib/libjsig.so")
+    foreach(kind emulated plain)
+      set(KIND ${kind})
+      configure_file("${CMAKE_SOURCE_DIR}/cmake/java-wrapper.sh.in"
+                     "${CMAKE_BINARY_DIR}/${name}-wrapper-${kind}.in" @ONLY)
+      file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/bin/${name}-${kind}"
+           INPUT "${CMAKE_BINARY_DIR}/${name}-wrapper-${kind}.in"
+           FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                            WORLD_READ WORLD_EXECUTE)
+    endforeach()
   endforeach()
 endfunction()
 

@@ -3,6 +3,7 @@
 #   -DLIBS="resource=file;..."          libraries taken from files
 #   -DFROM="other.jar=resource,..."     libraries taken from other jars
 #   -DNEWER_THAN="file,..."   no other jar may be older than these (a stale other build)
+#   -DMODULE_INFO=dir         its module-info.class goes into META-INF/versions/9
 foreach(v JAR INPUT OUT STAGE MAIN)
   if(NOT DEFINED ${v})
     message(FATAL_ERROR "add-libraries.cmake: -D${v}= missing")
@@ -46,6 +47,9 @@ endforeach()
 get_filename_component(outdir "${OUT}" DIRECTORY)
 file(MAKE_DIRECTORY "${outdir}")
 file(COPY_FILE "${INPUT}" "${OUT}.tmp")
+if(DEFINED MODULE_INFO)
+  list(APPEND args --release 9 -C "${MODULE_INFO}" module-info.class)
+endif()
 execute_process(COMMAND "${JAR}" --update --file "${OUT}.tmp" --main-class "${MAIN}" ${args}
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

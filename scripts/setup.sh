@@ -20,7 +20,7 @@ HOST_PKGS=(
   junit5 valgrind
   libjna-java libjna-jni
   maven maven-debian-helper libmaven-install-plugin-java libmaven-compiler-plugin-java
-  libmaven-resources-plugin-java libmaven-jar-plugin-java
+  libmaven-resources-plugin-java libmaven-jar-plugin-java libsurefire-java junit4
   locales libc-l10n
 )
 # The fuzz step: clang's libFuzzer and llvm-cov; dpkg-dev unpacks hidapi's

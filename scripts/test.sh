@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds every platform's library and runs every test:
-#   linux64           C++ tests, JUnit suite (-Xcheck:jni), export and ABI checks: x86-64
+#   linux64           C++ tests, JUnit suite (-Xcheck:jni), export and ABI checks: x86-64;
+#                     where a JDK 24 or later is installed (the newest under /usr/lib/jvm),
+#                     the suite again on it (illegal native access denied, the class path
+#                     granted it), and the tool, the demo, jlink and Surefire on it: any
+#                     WARNING fails them; without one, a row says they were skipped
 #   linux64-sanitize  the same, built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   linux32           C++ tests and JUnit suite in the i386 JVM (under qemu-i386 -Xint
 #                     where the kernel cannot run i386 code)

@@ -53,9 +53,9 @@ final class NativeLoader {
         if (onPath != null) {
             try {
                 System.loadLibrary(library);
-            } catch (UnsatisfiedLinkError e) {
-                throw failure(file, "found " + onPath + " on java.library.path but it did not load: "
-                        + e.getMessage(), e);
+            } catch (UnsatisfiedLinkError | RuntimeException e) {
+                throw failure(file, deniedNativeAccess(e) ? noNativeAccess()
+                        : "found " + onPath + " on java.library.path but it did not load: " + e.getMessage(), e);
             }
         } else {
             loadFromJar(build[2] + "/" + file, file, libraryPath);
@@ -110,9 +110,9 @@ final class NativeLoader {
             copy = writeCopy(url, Paths.get(tmpdir), file);
             System.load(copy.toString());
         } catch (IOException | RuntimeException | UnsatisfiedLinkError e) {
-            throw failure(file, "not on java.library.path=" + libraryPath + ", and the jar's " + resource
-                    + " (" + url + ") could not be loaded through a copy in java.io.tmpdir=" + tmpdir
-                    + ": " + e, e);
+            throw failure(file, deniedNativeAccess(e) ? noNativeAccess() : "not on java.library.path="
+                    + libraryPath + ", and the jar's " + resource + " (" + url
+                    + ") could not be loaded through a copy in java.io.tmpdir=" + tmpdir + ": " + e, e);
         } finally {
             // a loaded library needs no file: nothing is left behind, not even
             // when the VM dies without running its shutdown hooks
@@ -163,6 +163,31 @@ final class NativeLoader {
             Files.deleteIfExists(path);
         } catch (IOException ignored) {
             // the directory's owner removes it
+        }
+    }
+
+    /**
+     * Java 24 and later under --illegal-native-access=deny refuse the load to a
+     * module without native access. The class is Java 9's: named here by name.
+     */
+    private static boolean deniedNativeAccess(Throwable e) {
+        return e.getClass().getName().equals("java.lang.IllegalCallerException");
+    }
+
+    /** What to add to the java command: the same words wherever the library was to come from. */
+    private static String noNativeAccess() {
+        String module = moduleName();
+        return "native access is denied to " + (module == null ? "the class path" : "module " + module)
+                + ": add --enable-native-access=" + (module == null ? "ALL-UNNAMED" : module) + " to the java command";
+    }
+
+    /** This class's module, or null on the class path (reflection: the classes are Java 8's). */
+    private static String moduleName() {
+        try {
+            Object module = Class.class.getMethod("getModule").invoke(NativeLoader.class);
+            return (String) module.getClass().getMethod("getName").invoke(module);
+        } catch (ReflectiveOperationException e) {
+            return null;
         }
     }
 

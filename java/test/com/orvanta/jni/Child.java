@@ -12,7 +12,8 @@ import java.util.Map;
 import java.util.concurrent.TimeUnit;
 
 /**
- * A child JVM of this build (bin/java-emulated, -Xcheck:jni unless flags say
+ * A child JVM of this build (bin/java-emulated, or -Dportula.child.java with
+ * -Dportula.child.flags before the test's own; -Xcheck:jni unless flags say
  * otherwise), for what one test JVM cannot show: another class path, another
  * preload, another user, a heap of fixed size.
  */
@@ -58,7 +59,11 @@ public final class Child {
     public static String run(List<String> launcher, Map<String, String> env, List<String> flags,
             List<String> classPath, String mainClass, String... args) throws Exception {
         List<String> command = new ArrayList<>(launcher);
-        command.add(property("portula.build.bin") + "/java-emulated");
+        command.add(System.getProperty("portula.child.java", property("portula.build.bin") + "/java-emulated"));
+        String childFlags = System.getProperty("portula.child.flags", "");
+        if (!childFlags.isEmpty()) {
+            command.addAll(List.of(childFlags.split(" ")));
+        }
         command.addAll(flags);
         command.add("-Djava.library.path=" + System.getProperty("java.library.path"));
         command.add("-cp");
@@ -78,7 +83,7 @@ public final class Child {
         String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
         assertTrue(p.waitFor(600, TimeUnit.SECONDS), "child JVM hung: " + out);
         assertEquals(0, p.exitValue(), out);
-        for (String failure : new String[] {"WARNING in native method", "WARNING: JNI local refs", "FATAL ERROR",
+        for (String failure : new String[] {"WARNING in native method", "WARNING: ", "FATAL ERROR",
                 "runtime error:", "ERROR: AddressSanitizer"}) {
             assertFalse(out.contains(failure), out);
         }

@@ -5,6 +5,8 @@ import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.InputStream;
+import java.lang.module.ModuleDescriptor;
+import java.lang.module.ModuleFinder;
 import java.nio.file.Path;
 import java.util.List;
 import java.util.jar.JarFile;
@@ -53,6 +55,12 @@ class DistJarTest {
             assertNotNull(jar.getEntry("com/orvanta/jni/HIDClassConnector.class"));
             assertEquals("com.orvanta.tool.Main", jar.getManifest().getMainAttributes().getValue("Main-Class"));
         }
+        // the module as this build's jar describes it
+        assertEquals(module(ChildJvm.property("portula.jar")), module(JAR));
+    }
+
+    private static ModuleDescriptor module(String jar) {
+        return ModuleFinder.of(Path.of(jar)).findAll().iterator().next().descriptor();
     }
 
     @Test

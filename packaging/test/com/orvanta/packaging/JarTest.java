@@ -5,6 +5,11 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.io.DataInputStream;
+import java.lang.module.ModuleDescriptor;
+import java.lang.module.ModuleFinder;
+import java.lang.reflect.Modifier;
+import java.net.URL;
+import java.net.URLClassLoader;
 import java.nio.file.FileSystem;
 import java.nio.file.FileSystems;
 import java.nio.file.Files;
@@ -12,6 +17,8 @@ import java.nio.file.Path;
 import java.util.Collections;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
+import java.util.TreeSet;
 import java.util.jar.JarEntry;
 import java.util.jar.JarFile;
 import java.util.stream.Collectors;
@@ -181,19 +188,19 @@ class JarTest {
     }
 
     /**
-     * Users' classes run on Java 8 (class files of version 52 at most), and
-     * the jar is the automatic module com.orvanta.portula, from which the
-     * library loads as from the class path.
+     * Users' classes run on Java 8 (class files of version 52 at most); the
+     * module com.orvanta.portula is described for Java 9 and later only, and
+     * the library loads from it as from the class path.
      */
     @Test
-    void classesForJava8InANamedModule() throws Exception {
+    void classesForJava8AndTheModuleForJava9() throws Exception {
         String jar = ChildJvm.property("portula.jar");
         try (JarFile file = new JarFile(jar)) {
-            assertEquals("com.orvanta.portula",
-                    file.getManifest().getMainAttributes().getValue("Automatic-Module-Name"));
             int classes = 0;
             for (JarEntry entry : Collections.list(file.entries())) {
-                if (entry.getName().endsWith(".class")) {
+                if (entry.getName().startsWith("META-INF/versions/")) {
+                    assertEquals("META-INF/versions/9/module-info.class", entry.getName());
+                } else if (entry.getName().endsWith(".class")) {
                     try (DataInputStream in = new DataInputStream(file.getInputStream(entry))) {
                         in.readInt();
                         in.readUnsignedShort();
@@ -205,8 +212,44 @@ class JarTest {
             assertTrue(classes > 0, jar);
         }
         ChildJvm list = ChildJvm.run(ChildJvm.property("portula.java.plain"), List.of("-Djava.io.tmpdir=" + temp),
-                List.of(), "-p", jar, "-m", "com.orvanta.portula/com.orvanta.tool.Main", "list");
+                List.of(), "-p", jar, "-m", "com.orvanta.portula", "list");
         assertEquals(0, list.exit, list.all());
         assertTrue(list.out.startsWith("PATH"), list.all());
+    }
+
+    /**
+     * The module exports exactly the packages that hold public types, but the
+     * tool's: a package added to the API must be added to
+     * java/module/module-info.java too.
+     */
+    @Test
+    void moduleExportsEveryPackageOfPublicTypesButTheTools() throws Exception {
+        Path jar = Path.of(ChildJvm.property("portula.jar"));
+        ModuleDescriptor module = ModuleFinder.of(jar).find("com.orvanta.portula")
+                .orElseThrow(() -> new AssertionError("no module com.orvanta.portula in " + jar)).descriptor();
+        assertFalse(module.isAutomatic(), "no module-info.class: " + module);
+        assertEquals("com.orvanta.tool.Main", module.mainClass().orElse(null));
+        Set<String> exported = new TreeSet<>();
+        for (ModuleDescriptor.Exports export : module.exports()) {
+            assertFalse(export.isQualified(), export.toString());
+            exported.add(export.source());
+        }
+        Set<String> publicApi = new TreeSet<>();
+        try (JarFile file = new JarFile(jar.toFile());
+                URLClassLoader loader = new URLClassLoader(new URL[] {jar.toUri().toURL()}, null)) {
+            for (JarEntry entry : Collections.list(file.entries())) {
+                String name = entry.getName();
+                if (name.endsWith(".class") && !name.startsWith("META-INF/")) {
+                    Class<?> type = Class.forName(name.replace('/', '.').replace(".class", ""), false, loader);
+                    if (Modifier.isPublic(type.getModifiers()) && type.getEnclosingClass() == null) {
+                        publicApi.add(type.getPackageName());
+                    }
+                }
+            }
+        }
+        assertTrue(publicApi.remove("com.orvanta.tool"), publicApi.toString());
+        assertEquals(publicApi, exported, "java/module/module-info.java exports other packages than those with"
+                + " public types");
+        assertTrue(module.packages().contains("com.orvanta.tool"), module.packages().toString());
     }
 }

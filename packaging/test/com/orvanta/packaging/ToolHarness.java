@@ -23,7 +23,9 @@ import java.util.concurrent.CyclicBarrier;
  * code;</li>
  * <li>{@code loaded}: loads the library and prints where it was mapped from;</li>
  * <li>{@code threads}: first use from eight threads at once;</li>
- * <li>{@code retry}: two attempts to load, printing what each threw.</li>
+ * <li>{@code retry}: two attempts to load, printing what each threw, then the emulator's load;</li>
+ * <li>{@code image JAVA ARGS...}: plugs in the echo device and runs JAVA ARGS (a jlinked image's
+ * java) under this JVM's emulator, with that image's own libjsig, and exits with its code.</li>
  * </ul>
  */
 public final class ToolHarness {
@@ -44,6 +46,9 @@ public final class ToolHarness {
                 threads();
                 printLoaded();
                 break;
+            case "image":
+                System.exit(image(args));
+                break;
             default:
                 for (String attempt : new String[] {"FIRST", "SECOND"}) {
                     try {
@@ -53,6 +58,33 @@ public final class ToolHarness {
                         System.out.println(attempt + " " + t.getClass().getName() + ": " + t.getMessage());
                     }
                 }
+                try {
+                    System.out.println("EMULATOR preload " + EmulatedHid.preloadActive());
+                } catch (Throwable t) {
+                    System.out.println("EMULATOR " + t.getClass().getName() + ": " + t.getMessage());
+                }
+        }
+    }
+
+    private static int image(String[] args) throws Exception {
+        Path java = Paths.get(args[1]);
+        // the emulator's preload (shim, umockdev) without this JDK's libjsig: the image has its own
+        StringBuilder preload = new StringBuilder(java.getParent().resolveSibling("lib/libjsig.so").toString());
+        for (String library : System.getenv("LD_PRELOAD").split(" ")) {
+            if (!library.isEmpty() && !library.endsWith("/libjsig.so")) {
+                preload.append(' ').append(library);
+            }
+        }
+        try (EmulatedHid emulator = new EmulatedHid()) {
+            emulator.add(0x1209, 0xEC40, "Orvanta Labs", "Echo", "E-1", true, false);
+            List<String> command = new ArrayList<>();
+            for (int i = 1; i < args.length; i++) {
+                command.add(args[i]);
+            }
+            ProcessBuilder builder = new ProcessBuilder(command).inheritIO();
+            builder.environment().put("LD_PRELOAD", preload.toString());
+            builder.environment().put("UMOCKDEV_DIR", emulator.rootDir());
+            return builder.start().waitFor();
         }
     }
 

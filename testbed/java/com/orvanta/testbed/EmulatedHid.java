@@ -14,7 +14,17 @@ import java.util.Objects;
  */
 public final class EmulatedHid implements AutoCloseable {
     static {
-        System.loadLibrary("portula_testbed" + System.getProperty("sun.arch.data.model"));
+        String library = "portula_testbed" + System.getProperty("sun.arch.data.model");
+        try {
+            System.loadLibrary(library);
+        } catch (IllegalCallerException e) {
+            // Java 24 and later under --illegal-native-access=deny: say what grants it
+            Module module = EmulatedHid.class.getModule();
+            String grant = module.isNamed() ? module.getName() : "ALL-UNNAMED";
+            throw (UnsatisfiedLinkError) new UnsatisfiedLinkError("cannot load " + System.mapLibraryName(library)
+                    + ": native access is denied to " + (module.isNamed() ? "module " + grant : "the class path")
+                    + ": add --enable-native-access=" + grant + " to the java command").initCause(e);
+        }
     }
 
     /** Whether the JVM runs with the emulator's preload; without it the constructor throws. */
