@@ -150,13 +150,14 @@ public final class ReportBuilder {
 
     private static boolean fits(ReportField field, long value) {
         int size = field.bitSize();
-        if (size >= 64) {
-            return true;
+        if (size >= 64 || size == 0) {
+            return size > 0 || value == 0;
         }
         if (field.logicalMinimum() < 0) {
-            return size > 0 && value >= -(1L << (size - 1)) && value < 1L << (size - 1);
+            long high = value >> (size - 1);   // all sign: 0 or -1
+            return high == 0 || high == -1;
         }
-        return value >= 0 && value < 1L << size;
+        return value >>> size == 0;
     }
 
     private long read(ReportField field, int slot) {

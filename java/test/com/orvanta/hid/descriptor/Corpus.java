@@ -39,6 +39,23 @@ final class Corpus {
         }
     }
 
+    /**
+     * @return every descriptor's name, or every Nth under -Dportula.corpus.every=N (qemu runs
+     *     compare fewer layouts: each JVM instruction costs it twenty)
+     */
+    static List<String> sample() {
+        int every = Integer.getInteger("portula.corpus.every", 1);
+        List<String> names = names();
+        return java.util.stream.IntStream.range(0, names.size()).filter(i -> i % every == 0).mapToObj(names::get)
+                .collect(Collectors.toList());
+    }
+
+    /** @return as {@link #names()}, or none where the corpus is absent */
+    static List<String> namesIfPresent() {
+        String property = System.getProperty("portula.hid.descriptors");
+        return property != null && Files.isDirectory(Paths.get(property)) ? names() : java.util.Collections.emptyList();
+    }
+
     /** @return the bytes of the recording's {@code R: N b0 b1 ...} line */
     static byte[] descriptor(String name) {
         for (String line : lines(name + ".hid")) {
