@@ -355,15 +355,14 @@ public final class ReportField {
     }
 
     /**
-     * @return one line: {@code input 1, bit 8: 16 x 1 bits, variable, Buttons / Button 1 (Primary) ..
-     *     Buttons / Button 16, logical 0 to 1}, with the physical range and unit where they differ
+     * @return one line: {@code bit 8: 16 x 1, Data,Var,Abs, Buttons / Button 1 (Primary) .. Buttons /
+     *     Button 16, logical 0 to 1}, then the physical range and unit where they say more
      */
     @Override
     public String toString() {
         StringBuilder text = new StringBuilder();
-        text.append(reportType).append(' ').append(reportId).append(", bit ").append(bitOffset).append(": ")
-                .append(count).append(" x ").append(bitSize).append(" bits, ")
-                .append(is(Flag.CONSTANT) ? "constant" : isArray() ? "array" : "variable");
+        text.append("bit ").append(bitOffset).append(": ").append(count).append(" x ").append(bitSize).append(", ")
+                .append(flagsText(flags));
         for (int i = 0; i < Math.min(firsts.length, 4); i++) {
             text.append(i == 0 ? ", " : "; ").append(Usages.name((int) firsts[i]));
             if (lasts[i] != firsts[i]) {
