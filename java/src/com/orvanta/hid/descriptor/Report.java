@@ -12,11 +12,21 @@ public final class Report {
     private final int id;
     private final int length;
     private final List<ReportField> fields;
-    // the fields' layout in flat arrays, for decoding
+    // how each field decodes: a shape, where (a byte, or a bit), how many slots, their size
+    static final int UNSIGNED_BYTES = 0;
+    static final int SIGNED_BYTES = 1;
+    static final int UNSIGNED_SHORTS = 2;
+    static final int SIGNED_SHORTS = 3;
+    static final int BITS = 4;
+    static final int UNSIGNED = 5;
+    static final int SIGNED = 6;
+    static final int NONE = 7;
+    final int[] decoding;
     final int idBytes;
     final ReportField[] fieldArray;
     final int[] firstSlots;
     final int slots;
+    final boolean wide;   // has slots over 64 bits, read as bytes
 
     Report(ReportType type, int id, boolean numbered, int dataBits, List<ReportField> fields) {
         this.type = type;
@@ -26,12 +36,30 @@ public final class Report {
         this.fields = fields;
         fieldArray = fields.toArray(new ReportField[0]);
         firstSlots = new int[fieldArray.length];
+        decoding = new int[4 * fieldArray.length];
         int slot = 0;
+        boolean anyWide = false;
         for (int i = 0; i < fieldArray.length; i++) {
+            ReportField f = fieldArray[i];
             firstSlots[i] = slot;
-            slot += fieldArray[i].count();
+            slot += f.count();
+            anyWide |= f.bitSize() > 64;
+            int size = f.bitSize();
+            int bit = f.bitOffset();
+            boolean signed = f.logicalMinimum() < 0;
+            boolean aligned = bit % 8 == 0;
+            int shape = size == 0 || size > 64 ? NONE
+                    : size == 8 && aligned ? (signed ? SIGNED_BYTES : UNSIGNED_BYTES)
+                    : size == 16 && aligned ? (signed ? SIGNED_SHORTS : UNSIGNED_SHORTS)
+                    : size == 1 && !signed && f.count() > 0 && f.count() <= 57 ? BITS
+                    : signed ? SIGNED : UNSIGNED;
+            decoding[4 * i] = shape;
+            decoding[4 * i + 1] = shape <= SIGNED_SHORTS ? bit / 8 : bit;
+            decoding[4 * i + 2] = f.count();
+            decoding[4 * i + 3] = size;
         }
         slots = slot;
+        wide = anyWide;
     }
 
     /** @return input, output or feature */

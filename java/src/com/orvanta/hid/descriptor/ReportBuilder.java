@@ -165,7 +165,7 @@ public final class ReportBuilder {
         if (size == 0) {
             return 0;
         }
-        long raw = ReportValues.extract(bytes, field.bitOffset() + slot * size + shift, size);
+        long raw = ReportValues.extract(bytes, 0, field.bitOffset() + slot * size + shift, size);
         return field.logicalMinimum() < 0 ? raw << (64 - size) >> (64 - size) : raw;
     }
 

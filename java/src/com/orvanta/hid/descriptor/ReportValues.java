@@ -27,59 +27,113 @@ public final class ReportValues {
     }
 
     void fill(ReportDescriptor descriptor, Report found, byte[] source, int offset, int length) {
-        report = found;
+        if (report != found) {   // a listener's reports are mostly one: no store, no GC barrier
+            report = found;
+        }
         if (found == null) {
             return;
-        }
-        if (wire.length < descriptor.longestReport) {
-            wire = new byte[descriptor.longestReport];
         }
         if (values.length < descriptor.mostSlots) {
             values = new long[descriptor.mostSlots];
         }
         int kept = Math.min(length, found.length());
-        System.arraycopy(source, offset, wire, 0, kept);
-        if (kept < found.length()) {
-            Arrays.fill(wire, kept, found.length(), (byte) 0);
-        }
         receivedBits = 8 * kept;
-        byte[] b = wire;
-        long[] v = values;
-        ReportField[] fields = found.fieldArray;
-        int slot = 0;
-        for (ReportField f : fields) {
-            int size = f.bitSize();
-            int count = f.count();
-            if (size > 64 || size == 0) {
-                Arrays.fill(v, slot, slot + count, 0);
-                slot += count;
-                continue;
+        byte[] b = source;
+        int base = offset;
+        // a copy only where it is needed: zeros after a short report, and slots read later as bytes
+        if (kept < found.length() || found.wide) {
+            if (wire.length < descriptor.longestReport) {
+                wire = new byte[descriptor.longestReport];
             }
-            int bit = f.bitOffset();
-            int unused = 64 - size;
-            boolean signed = f.logicalMinimum() < 0;
-            for (int end = slot + count; slot < end; slot++, bit += size) {
-                long raw = extract(b, bit, size);
-                v[slot] = signed ? raw << unused >> unused : raw;
+            System.arraycopy(source, offset, wire, 0, kept);
+            Arrays.fill(wire, kept, found.length(), (byte) 0);
+            b = wire;
+            base = 0;
+        }
+        long[] v = values;
+        int slot = 0;
+        int[] ops = found.decoding;
+        for (int op = 0; op < ops.length; op += 4) {
+            int at = ops[op + 1];
+            int end = slot + ops[op + 2];
+            int size = ops[op + 3];
+            // each shape its own loop, which then does what a hand-written one would
+            switch (ops[op]) {
+                case Report.UNSIGNED_BYTES:
+                    for (at += base; slot < end; slot++, at++) {
+                        v[slot] = b[at] & 0xFF;
+                    }
+                    break;
+                case Report.SIGNED_BYTES:
+                    for (at += base; slot < end; slot++, at++) {
+                        v[slot] = b[at];
+                    }
+                    break;
+                case Report.UNSIGNED_SHORTS:
+                    for (at += base; slot < end; slot++, at += 2) {
+                        v[slot] = b[at] & 0xFF | (b[at + 1] & 0xFF) << 8;
+                    }
+                    break;
+                case Report.SIGNED_SHORTS:
+                    for (at += base; slot < end; slot++, at += 2) {
+                        v[slot] = (short) (b[at] & 0xFF | b[at + 1] << 8);
+                    }
+                    break;
+                case Report.BITS: {   // one read for up to 57 of them
+                    long word = extract(b, base, at, end - slot);
+                    for (; slot < end; slot++, word >>>= 1) {
+                        v[slot] = word & 1;
+                    }
+                    break;
+                }
+                case Report.UNSIGNED:
+                    for (; slot < end; slot++, at += size) {
+                        v[slot] = extract(b, base, at, size);
+                    }
+                    break;
+                case Report.SIGNED:
+                    for (int unused = 64 - size; slot < end; slot++, at += size) {
+                        v[slot] = extract(b, base, at, size) << unused >> unused;
+                    }
+                    break;
+                default:   // no bits, or more than 64: read as bytes
+                    for (; slot < end; slot++) {
+                        v[slot] = 0;
+                    }
             }
         }
     }
 
-    /** The size bits (1 to 64) from bit, little-endian as HID reports are. */
-    static long extract(byte[] b, int bit, int size) {
-        int first = bit >>> 3;
+    /** The size bits (1 to 64) from bit of the report at b[base], little-endian as HID reports are. */
+    static long extract(byte[] b, int base, int bit, int size) {
+        // small, so that the JIT puts it inline: up to four bytes here, more out of line
+        int first = base + (bit >>> 3);
         int shift = bit & 7;
-        if (shift + size <= 8) {
-            return (b[first] & 0xFF) >>> shift & (1 << size) - 1;
+        int span = shift + size;
+        if (span > 32) {
+            return extractLong(b, first, shift, size);
         }
-        int last = (bit + size - 1) >>> 3;
-        int end = Math.min(last, first + 7);
+        int raw = b[first] & 0xFF;
+        if (span > 8) {
+            raw |= (b[first + 1] & 0xFF) << 8;
+        }
+        if (span > 16) {
+            raw |= (b[first + 2] & 0xFF) << 16;
+        }
+        if (span > 24) {
+            raw |= (b[first + 3] & 0xFF) << 24;
+        }
+        return (raw & 0xFFFFFFFFL) >>> shift & (1L << size) - 1;
+    }
+
+    private static long extractLong(byte[] b, int first, int shift, int size) {
+        int last = first + (shift + size - 1) / 8;
         long raw = 0;
-        for (int i = end; i >= first; i--) {
+        for (int i = Math.min(last, first + 7); i >= first; i--) {
             raw = raw << 8 | (b[i] & 0xFF);
         }
         raw >>>= shift;
-        if (last > end) {   // a ninth byte, where the bits start within the first
+        if (last > first + 7) {   // a ninth byte, where the bits start within the first
             raw |= (long) (b[last] & 0xFF) << (64 - shift);
         }
         return size == 64 ? raw : raw & (1L << size) - 1;
@@ -263,10 +317,20 @@ public final class ReportValues {
             throw new NoSuchElementException("slot " + slot + " of " + field + " was cut off");
         }
         int size = field.bitSize();
-        int bit = field.bitOffset() + slot * size;
         byte[] out = new byte[(size + 7) / 8];
+        if (size <= 64) {
+            long raw = values[report.firstSlots[field.index] + slot];
+            for (int i = 0; i < out.length; i++) {
+                out[i] = (byte) (raw >>> 8 * i);
+            }
+            if (size % 8 != 0) {
+                out[out.length - 1] &= (byte) ((1 << size % 8) - 1);
+            }
+            return out;
+        }
+        int bit = field.bitOffset() + slot * size;   // a wide slot: its report was copied
         for (int i = 0; i < out.length; i++) {
-            out[i] = (byte) extract(wire, bit + 8 * i, Math.min(8, size - 8 * i));
+            out[i] = (byte) extract(wire, 0, bit + 8 * i, Math.min(8, size - 8 * i));
         }
         return out;
     }
