@@ -1,5 +1,6 @@
 package com.orvanta.hid.descriptor;
 
+import java.util.Arrays;
 import java.util.List;
 import java.util.Objects;
 
@@ -12,7 +13,7 @@ public final class Report {
     private final int id;
     private final int length;
     private final List<ReportField> fields;
-    // how each field decodes: a shape, where (a byte, or a bit), how many slots, their size
+    // how the fields decode, in runs of one shape: the shape, where (a byte, or a bit), how many slots, their size
     static final int UNSIGNED_BYTES = 0;
     static final int SIGNED_BYTES = 1;
     static final int UNSIGNED_SHORTS = 2;
@@ -36,7 +37,8 @@ public final class Report {
         this.fields = fields;
         fieldArray = fields.toArray(new ReportField[0]);
         firstSlots = new int[fieldArray.length];
-        decoding = new int[4 * fieldArray.length];
+        int[] ops = new int[4 * fieldArray.length];
+        int n = 0;
         int slot = 0;
         boolean anyWide = false;
         for (int i = 0; i < fieldArray.length; i++) {
@@ -53,11 +55,24 @@ public final class Report {
                     : size == 16 && aligned ? (signed ? SIGNED_SHORTS : UNSIGNED_SHORTS)
                     : size == 1 && !signed && f.count() > 0 && f.count() <= 57 ? BITS
                     : signed ? SIGNED : UNSIGNED;
-            decoding[4 * i] = shape;
-            decoding[4 * i + 1] = shape <= SIGNED_SHORTS ? bit / 8 : bit;
-            decoding[4 * i + 2] = f.count();
-            decoding[4 * i + 3] = size;
+            // a field that goes on where the last left off, in the same shape, joins it
+            if (n > 0 && ops[n - 4] == shape && ops[n - 1] == size
+                    && ops[n - 3] + ops[n - 2] * size == bit && (shape != BITS || ops[n - 2] + f.count() <= 57)) {
+                ops[n - 2] += f.count();
+                continue;
+            }
+            ops[n] = shape;
+            ops[n + 1] = bit;
+            ops[n + 2] = f.count();
+            ops[n + 3] = size;
+            n += 4;
         }
+        for (int op = 0; op < n; op += 4) {
+            if (ops[op] <= SIGNED_SHORTS) {
+                ops[op + 1] /= 8;   // these read whole bytes
+            }
+        }
+        decoding = Arrays.copyOf(ops, n);
         slots = slot;
         wide = anyWide;
     }

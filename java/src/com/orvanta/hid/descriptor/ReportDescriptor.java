@@ -325,7 +325,7 @@ public final class ReportDescriptor {
         public String toString() {
             StringBuilder text = new StringBuilder().append(offset).append(':');
             for (byte b : bytes) {
-                text.append(String.format(" %02x", b & 0xFF));
+                text.append(' ').append(Character.forDigit((b & 0xFF) >> 4, 16)).append(Character.forDigit(b & 0xF, 16));
             }
             return text.append("  ").append(meaning).toString();
         }

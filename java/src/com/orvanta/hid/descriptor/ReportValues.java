@@ -2,6 +2,7 @@ package com.orvanta.hid.descriptor;
 
 import java.util.Arrays;
 import java.util.NoSuchElementException;
+import java.util.Objects;
 
 /**
  * The values of one decoded report, filled by {@link ReportDescriptor#decodeInput} or
@@ -217,6 +218,7 @@ public final class ReportValues {
     }
 
     private int indexOf(ReportField field, int slot) {
+        Objects.requireNonNull(field, "field");
         if (report == null) {
             throw new IllegalArgumentException("no report decoded, so it has no field " + field);
         }

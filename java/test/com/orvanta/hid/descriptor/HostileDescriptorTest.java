@@ -234,8 +234,10 @@ class HostileDescriptorTest {
             assertTrue(e.offset() >= 0 && e.offset() <= input.length, e.getMessage());
             return false;
         }
-        assertEquals(d, ReportDescriptor.parse(input));
-        assertEquals(d.collections(), ReportDescriptor.parse(input).collections());
+        ReportDescriptor again = ReportDescriptor.parse(input);
+        assertEquals(d, again);
+        assertEquals(d.collections(), again.collections());
+        assertEquals(d.reports(), again.reports());
         assertTrue(d.toString().length() > 0);
         for (ReportDescriptor.Item item : d.items()) {
             assertTrue(item.toString().length() > 0);
