@@ -56,52 +56,57 @@ public final class ReportValues {
         int[] ops = found.decoding;
         for (int op = 0; op < ops.length; op += 4) {
             int at = ops[op + 1];
-            int end = slot + ops[op + 2];
+            int count = ops[op + 2];
             int size = ops[op + 3];
             // each shape its own loop, which then does what a hand-written one would
             switch (ops[op]) {
                 case Report.UNSIGNED_BYTES:
-                    for (at += base; slot < end; slot++, at++) {
-                        v[slot] = b[at] & 0xFF;
+                    at += base;
+                    for (int i = 0; i < count; i++) {
+                        v[slot + i] = b[at + i] & 0xFF;
                     }
                     break;
                 case Report.SIGNED_BYTES:
-                    for (at += base; slot < end; slot++, at++) {
-                        v[slot] = b[at];
+                    at += base;
+                    for (int i = 0; i < count; i++) {
+                        v[slot + i] = b[at + i];
                     }
                     break;
                 case Report.UNSIGNED_SHORTS:
-                    for (at += base; slot < end; slot++, at += 2) {
-                        v[slot] = b[at] & 0xFF | (b[at + 1] & 0xFF) << 8;
+                    at += base;
+                    for (int i = 0; i < count; i++) {
+                        v[slot + i] = b[at + 2 * i] & 0xFF | (b[at + 2 * i + 1] & 0xFF) << 8;
                     }
                     break;
                 case Report.SIGNED_SHORTS:
-                    for (at += base; slot < end; slot++, at += 2) {
-                        v[slot] = (short) (b[at] & 0xFF | b[at + 1] << 8);
+                    at += base;
+                    for (int i = 0; i < count; i++) {
+                        v[slot + i] = (short) (b[at + 2 * i] & 0xFF | b[at + 2 * i + 1] << 8);
                     }
                     break;
                 case Report.BITS: {   // one read for up to 57 of them
-                    long word = extract(b, base, at, end - slot);
-                    for (; slot < end; slot++, word >>>= 1) {
-                        v[slot] = word & 1;
+                    long word = extract(b, base, at, count);
+                    for (int i = 0; i < count; i++, word >>>= 1) {
+                        v[slot + i] = word & 1;
                     }
                     break;
                 }
                 case Report.UNSIGNED:
-                    for (; slot < end; slot++, at += size) {
-                        v[slot] = extract(b, base, at, size);
+                    for (int i = 0; i < count; i++) {
+                        v[slot + i] = extract(b, base, at + i * size, size);
                     }
                     break;
                 case Report.SIGNED:
-                    for (int unused = 64 - size; slot < end; slot++, at += size) {
-                        v[slot] = extract(b, base, at, size) << unused >> unused;
+                    for (int i = 0, unused = 64 - size; i < count; i++) {
+                        v[slot + i] = extract(b, base, at + i * size, size) << unused >> unused;
                     }
                     break;
                 default:   // no bits, or more than 64: read as bytes
-                    for (; slot < end; slot++) {
-                        v[slot] = 0;
+                    for (int i = 0; i < count; i++) {
+                        v[slot + i] = 0;
                     }
             }
+            slot += count;
         }
     }
 
