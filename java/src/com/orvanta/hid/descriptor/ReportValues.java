@@ -16,7 +16,7 @@ import java.util.Objects;
  */
 public final class ReportValues {
     private Report report;
-    private byte[] wire = new byte[0];   // the report as on the wire, ID byte first where numbered
+    private byte[] wire = new byte[0];   // a copy of a report cut short, or with slots over 64 bits
     private int receivedBits;
     private long[] values = new long[0];   // every slot of every field up to 64 bits, in order
     // where the last lookup by usage found it
