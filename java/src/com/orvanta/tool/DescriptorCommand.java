@@ -48,10 +48,7 @@ final class DescriptorCommand {
         }
     }
 
-    /**
-     * Reads what one SOURCE names. A file is its kind now; a hidraw node, whose descriptor the
-     * library reads from the device, is another kind to come, chosen here by its path.
-     */
+    /** Reads what one SOURCE names: a file of raw bytes, a recording, and a hidraw node to come. */
     private interface Source {
         Read read() throws SourceException;
     }
@@ -98,12 +95,16 @@ final class DescriptorCommand {
         } catch (InvalidPathException e) {
             throw new Main.UsageException("'" + argument + "' is no path: " + e.getReason(), USAGE);
         }
+        // a hidraw node will be the third kind here, its descriptor read through the library
         return () -> readFile(path);
     }
 
     private static Read readFile(Path path) throws SourceException {
         byte[] content;
         try {
+            if (Files.exists(path) && !Files.isRegularFile(path)) {   // a device node would be read as reports
+                throw new SourceException("not a regular file");
+            }
             if (Files.size(path) > 1 << 20) {
                 throw new SourceException("over 1 MiB: no descriptor or recording of one");
             }

@@ -254,10 +254,14 @@ class ToolTest {
                         + "}]}"),
                 List.of(json.out.split("\n")), json.all());
 
-        ChildJvm failed = tool("descriptor", broken.toString(), dir.resolve("none").toString());
+        // a directory or a device node is not read (a hidraw node would give reports, not its descriptor)
+        ChildJvm failed = tool("descriptor", broken.toString(), dir.resolve("none").toString(), dir.toString(),
+                "/dev/null");
         assertEquals(1, failed.exit, failed.all());
         assertEquals("portula descriptor: " + broken + ": offset 2: End Collection without Collection\n"
-                + "portula descriptor: " + dir.resolve("none") + ": no such file\n", failed.err, failed.all());
+                + "portula descriptor: " + dir.resolve("none") + ": no such file\n"
+                + "portula descriptor: " + dir + ": not a regular file\n"
+                + "portula descriptor: /dev/null: not a regular file\n", failed.err, failed.all());
         assertEquals(2, tool("descriptor").exit);
         assertEquals(2, tool("descriptor", "--jsn", raw.toString()).exit);
         assertEquals(2, tool("descriptor", raw.toString(), "--json").exit);
