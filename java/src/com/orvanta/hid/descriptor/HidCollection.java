@@ -113,7 +113,7 @@ public final class HidCollection {
     }
 
     // Compared and hashed collection by collection in the order they open, not
-    // recursively: a hostile descriptor may nest two thousand deep.
+    // recursively: a hostile descriptor may nest over a thousand deep.
     @Override
     public boolean equals(Object o) {
         if (!(o instanceof HidCollection)) {
