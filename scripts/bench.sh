@@ -3,6 +3,7 @@
 # (nothing is asserted). Two JVMs without -Xcheck:jni:
 #   bridge  the no-op build of libportula64.so: bridge vs bare JNI vs JNA, 10^6 calls
 #   device  the real library: echo round trips Java vs C++, enumeration of 1,000 devices
+#   descriptors  parsing and decoding reports (pure Java, against a hand-written floor)
 # Installs what it needs first, as the demo and the tests do.
 # BENCH_ENUMERATIONS (default 100) sets how many enumerations the heap check makes.
 set -euo pipefail
@@ -22,3 +23,4 @@ echo "### $(date -u +%F) $(uname -m), $(nproc) cores, $(java -version 2>&1 | hea
 "$JAVA_EMULATED" "${JVM[@]}" -Djava.library.path="$REAL_DIR:$BENCH_DIR:$TESTBED_DIR" \
   -Dbench.enumerations="${BENCH_ENUMERATIONS:-100}" com.orvanta.bench.Bench device \
   2> >(grep -v 'GLib-GIO-CRITICAL' >&2)
+"$JAVA_PLAIN" "${JVM[@]}" -Dbench.descriptors="$DESCRIPTORS" com.orvanta.bench.DescriptorBench

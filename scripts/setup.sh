@@ -18,6 +18,7 @@ HOST_PKGS=(
   libgtest-dev googletest
   umockdev libumockdev-dev libumockdev0 libglib2.0-dev
   junit5 valgrind
+  usb.ids
   libjna-java libjna-jni
   maven maven-debian-helper libmaven-install-plugin-java libmaven-compiler-plugin-java
   libmaven-resources-plugin-java libmaven-jar-plugin-java libsurefire-java junit4

@@ -4,6 +4,7 @@
  */
 module com.orvanta.portula {
     exports com.orvanta.hid;
+    exports com.orvanta.hid.descriptor;
     exports com.orvanta.jni;
     exports com.orvanta.jni.exceptions;
 }

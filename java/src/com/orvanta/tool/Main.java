@@ -20,7 +20,7 @@ import java.util.Locale;
 /**
  * The command-line tool of {@code java -jar portula.jar}: lists HID devices,
  * opens one, writes a report to one or reads one from it, gets and sends
- * feature reports.
+ * feature reports, and prints what report descriptors say.
  *
  * <p>Exit codes: 0 on success, 1 when the library or a device operation
  * fails (the message and the native function, file and line go to standard
@@ -44,6 +44,7 @@ public final class Main {
             "  feature get PATH ID LENGTH     asks for a feature report, prints it in hex, report ID first",
             "  feature send PATH ID HEX...    sends a feature report: ID, then the bytes",
             "  watch [--present] [--vid HEX] [--pid HEX] [--for MS]  prints devices as they come and go",
+            "  descriptor [--json] SOURCE...  parses report descriptors: each item, then each report's layout",
             "",
             "COMMAND --help describes one command. Exit codes: 0 done, 1 failed, 2 usage error.");
 
@@ -146,7 +147,7 @@ public final class Main {
     }
 
     /** A wrong command line; the message goes before the command's usage. */
-    private static final class UsageException extends Exception {
+    static final class UsageException extends Exception {
         private static final long serialVersionUID = 1L;
         final String usage;
 
@@ -189,6 +190,8 @@ public final class Main {
                     return feature(rest);
                 case "watch":
                     return watch(rest);
+                case "descriptor":
+                    return DescriptorCommand.run(rest, out, err);
                 default:
                     return read(rest);
             }
@@ -231,6 +234,8 @@ public final class Main {
                 return FEATURE;
             case "watch":
                 return WATCH;
+            case "descriptor":
+                return DescriptorCommand.USAGE;
             default:
                 return null;
         }

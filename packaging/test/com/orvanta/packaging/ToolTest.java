@@ -3,6 +3,8 @@ package com.orvanta.packaging;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
@@ -193,16 +195,96 @@ class ToolTest {
         assertEquals(2, tool("watch", "--for", "soon").exit);
     }
 
+    /** A mouse: 3 buttons, 5 bits of padding, X, Y and a wheel; unnumbered. */
+    static final String MOUSE = "05 01 09 02 a1 01 09 01 a1 00 05 09 19 01 29 03 15 00 25 01 95 03 75 01 81 02 95 01"
+            + " 75 05 81 01 05 01 09 30 09 31 09 38 15 81 25 7f 75 08 95 03 81 06 c0 c0";
+
+    static byte[] bytes(String hex) {
+        String[] words = hex.split(" ");
+        byte[] bytes = new byte[words.length];
+        for (int i = 0; i < bytes.length; i++) {
+            bytes[i] = (byte) Integer.parseInt(words[i], 16);
+        }
+        return bytes;
+    }
+
+    @Test
+    void descriptorPrintsItemsAndLayoutsFromRawBytesAndRecordings() throws Exception {
+        Path dir = Files.createTempDirectory("portula-descriptor");
+        Path raw = Files.write(dir.resolve("mouse.bin"), bytes(MOUSE));
+        Path recording = Files.writeString(dir.resolve("mouse.hid"),
+                "# a recording\n\nN: Test Mouse\nI: 3 1209 0001\nR: 52 " + MOUSE + "\nE: 0.000 4 01 00 00 00\n");
+        Path broken = Files.write(dir.resolve("broken.bin"), bytes("05 01 c0"));
+        Path badRecording = Files.writeString(dir.resolve("bad.hid"), "R: 3 05 01\n");
+        try {
+            runDescriptor(dir, raw, recording, broken, badRecording);
+        } finally {
+            for (Path file : new Path[] {raw, recording, broken, badRecording, dir}) {
+                Files.delete(file);
+            }
+        }
+    }
+
+    private static void runDescriptor(Path dir, Path raw, Path recording, Path broken, Path badRecording)
+            throws Exception {
+
+        ChildJvm text = tool("descriptor", raw.toString(), recording.toString());
+        assertEquals(0, text.exit, text.all());
+        assertTrue(text.out.startsWith("== " + raw + ": 52 bytes\n 0  05 01           Usage Page (Generic Desktop Controls)\n"),
+                text.all());
+        for (String line : new String[] {
+            " 8  a1 00             Collection (Physical)",
+            "14  29 03               Usage Maximum (Buttons / Button 3 (Tertiary))",
+            "51  c0              End Collection",
+            "input report 0: 4 bytes",
+            "  bit 3: 1 x 5, Const,Array,Abs, logical 0 to 1",
+            "  bit 8: 3 x 8, Data,Var,Rel, Generic Desktop Controls / Direction-X; Generic Desktop Controls / "
+                    + "Direction-Y; Generic Desktop Controls / Wheel, logical -127 to 127",
+            "== " + recording + ": 52 bytes (\"Test Mouse\", bus 3 1209:0001)"}) {
+            assertTrue(text.out.contains("\n" + line + "\n"), line + "\n" + text.all());
+        }
+
+        ChildJvm json = tool("descriptor", "--json", raw.toString(), broken.toString(), badRecording.toString(),
+                recording.toString());
+        assertEquals(1, json.exit, json.all());
+        String fields = "\"fields\":[{\"bit\":0,\"size\":1,\"count\":3,\"flags\":2,\"logicalMin\":0,\"logicalMax\":1,"
+                + "\"physicalMin\":0,\"physicalMax\":1,\"unit\":0,\"unitExponent\":0,\"usages\":[589825,589826,589827]},"
+                + "{\"bit\":3,\"size\":5,\"count\":1,\"flags\":1,\"logicalMin\":0,\"logicalMax\":1,\"physicalMin\":0,"
+                + "\"physicalMax\":1,\"unit\":0,\"unitExponent\":0,\"usageRanges\":[]},{\"bit\":8,\"size\":8,\"count\":3,"
+                + "\"flags\":6,\"logicalMin\":-127,\"logicalMax\":127,\"physicalMin\":-127,\"physicalMax\":127,\"unit\":0,"
+                + "\"unitExponent\":0,\"usages\":[65584,65585,65592]}]";
+        assertEquals(List.of(
+                "{\"source\":\"" + raw + "\",\"bytes\":52,\"reports\":[{\"type\":\"input\",\"id\":0,\"bytes\":4," + fields + "}]}",
+                "{\"source\":\"" + broken + "\",\"error\":\"End Collection without Collection\",\"offset\":2}",
+                "{\"source\":\"" + badRecording + "\",\"error\":\"line 1: R: takes a length, then that many bytes in hex\","
+                        + "\"offset\":null}",
+                "{\"source\":\"" + recording + "\",\"bytes\":52,\"reports\":[{\"type\":\"input\",\"id\":0,\"bytes\":4," + fields
+                        + "}]}"),
+                List.of(json.out.split("\n")), json.all());
+
+        // a directory or a device node is not read (a hidraw node would give reports, not its descriptor)
+        ChildJvm failed = tool("descriptor", broken.toString(), dir.resolve("none").toString(), dir.toString(),
+                "/dev/null");
+        assertEquals(1, failed.exit, failed.all());
+        assertEquals("portula descriptor: " + broken + ": offset 2: End Collection without Collection\n"
+                + "portula descriptor: " + dir.resolve("none") + ": no such file\n"
+                + "portula descriptor: " + dir + ": not a regular file\n"
+                + "portula descriptor: /dev/null: not a regular file\n", failed.err, failed.all());
+        assertEquals(2, tool("descriptor").exit);
+        assertEquals(2, tool("descriptor", "--jsn", raw.toString()).exit);
+        assertEquals(2, tool("descriptor", raw.toString(), "--json").exit);
+    }
+
     @Test
     void helpAndUsageErrors() throws Exception {
-        for (String command : new String[] {"list", "open", "write", "read", "feature", "watch"}) {
+        for (String command : new String[] {"list", "open", "write", "read", "feature", "watch", "descriptor"}) {
             ChildJvm help = tool(command, "--help");
             assertEquals(0, help.exit, help.all());
             assertTrue(help.out.startsWith("usage: java -jar portula.jar " + command), help.all());
         }
         ChildJvm overall = tool("--help");
         assertEquals(0, overall.exit, overall.all());
-        for (String command : new String[] {"list", "open", "write", "read", "feature", "watch"}) {
+        for (String command : new String[] {"list", "open", "write", "read", "feature", "watch", "descriptor"}) {
             assertTrue(overall.out.contains("\n  " + command + " "), overall.all());
         }
         assertEquals(2, tool().exit);

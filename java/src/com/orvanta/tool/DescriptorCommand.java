@@ -1,0 +1,318 @@
+package com.orvanta.tool;
+
+import com.orvanta.hid.descriptor.Report;
+import com.orvanta.hid.descriptor.ReportDescriptor;
+import com.orvanta.hid.descriptor.ReportDescriptorException;
+import com.orvanta.hid.descriptor.ReportField;
+import java.io.IOException;
+import java.io.PrintStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.List;
+
+/** The tool's {@code descriptor} command: each SOURCE's report descriptor, item by item and report by report. */
+final class DescriptorCommand {
+    static final String USAGE = String.join("\n",
+            "usage: java -jar portula.jar descriptor [--json] SOURCE...",
+            "",
+            "Parses each SOURCE's HID report descriptor as the Linux kernel does, then prints each item",
+            "with its byte offset, bytes and meaning, indented by collection, and each report's layout:",
+            "its fields' bit offsets on the wire (report ID byte included), sizes, flags, usages and ranges.",
+            "A SOURCE is a file of the descriptor's raw bytes, or a recording in text: 'R: N hex...' the",
+            "descriptor, 'N: name', 'I: bus vendor product' in hex, '#' comments (a file whose first line",
+            "starts with '#' or with a letter and a colon). --json prints one JSON object per SOURCE, one",
+            "per line, instead. A SOURCE that fails says why on its line (--json: \"error\", \"offset\")",
+            "and the others still print; the exit code is then 1.");
+
+    /** A SOURCE that gives no descriptor: unreadable, or a recording that breaks its format. */
+    private static final class SourceException extends Exception {
+        private static final long serialVersionUID = 1L;
+
+        SourceException(String message) {
+            super(message);
+        }
+    }
+
+    /** One SOURCE's descriptor and what the source says of its device ("" where nothing). */
+    private static final class Read {
+        final byte[] descriptor;
+        final String device;
+
+        Read(byte[] descriptor, String device) {
+            this.descriptor = descriptor;
+            this.device = device;
+        }
+    }
+
+    /** Reads what one SOURCE names: a file of raw bytes, a recording, and a hidraw node to come. */
+    private interface Source {
+        Read read() throws SourceException;
+    }
+
+    private final PrintStream out;
+    private final PrintStream err;
+    private final boolean json;
+
+    private DescriptorCommand(PrintStream out, PrintStream err, boolean json) {
+        this.out = out;
+        this.err = err;
+        this.json = json;
+    }
+
+    static int run(List<String> args, PrintStream out, PrintStream err) throws Main.UsageException {
+        boolean json = false;
+        List<Source> sources = new ArrayList<>();
+        List<String> names = new ArrayList<>();
+        for (String arg : args) {
+            if (arg.equals("--json") && sources.isEmpty()) {
+                json = true;
+            } else if (arg.startsWith("-")) {
+                throw new Main.UsageException("unexpected option '" + arg + "'", USAGE);
+            } else {
+                sources.add(source(arg));
+                names.add(arg);
+            }
+        }
+        if (sources.isEmpty()) {
+            throw new Main.UsageException("expects at least one SOURCE", USAGE);
+        }
+        DescriptorCommand command = new DescriptorCommand(out, err, json);
+        int code = 0;
+        for (int i = 0; i < sources.size(); i++) {
+            code |= command.print(names.get(i), sources.get(i));
+        }
+        return code;
+    }
+
+    private static Source source(String argument) throws Main.UsageException {
+        Path path;
+        try {
+            path = Paths.get(argument);
+        } catch (InvalidPathException e) {
+            throw new Main.UsageException("'" + argument + "' is no path: " + e.getReason(), USAGE);
+        }
+        // a hidraw node will be the third kind here, its descriptor read through the library
+        return () -> readFile(path);
+    }
+
+    private static Read readFile(Path path) throws SourceException {
+        byte[] content;
+        try {
+            if (Files.exists(path) && !Files.isRegularFile(path)) {   // a device node would be read as reports
+                throw new SourceException("not a regular file");
+            }
+            if (Files.size(path) > 1 << 20) {
+                throw new SourceException("over 1 MiB: no descriptor or recording of one");
+            }
+            content = Files.readAllBytes(path);
+        } catch (java.nio.file.NoSuchFileException e) {
+            throw new SourceException("no such file");
+        } catch (java.nio.file.AccessDeniedException e) {
+            throw new SourceException("permission denied");
+        } catch (IOException e) {
+            throw new SourceException("cannot read it: " + e.getMessage());
+        }
+        return isText(content) ? fromRecording(new String(content, StandardCharsets.UTF_8)) : new Read(content, "");
+    }
+
+    /** Whether the first line that is not blank starts with '#' or with a letter and a colon. */
+    private static boolean isText(byte[] content) {
+        int i = 0;
+        while (i < content.length && (content[i] == ' ' || content[i] == '\t' || content[i] == '\r'
+                || content[i] == '\n')) {
+            i++;
+        }
+        if (i < content.length && content[i] == '#') {
+            return true;
+        }
+        boolean letter = i < content.length && (content[i] | 0x20) >= 'a' && (content[i] | 0x20) <= 'z';
+        return letter && i + 1 < content.length && content[i + 1] == ':';
+    }
+
+    private static Read fromRecording(String text) throws SourceException {
+        byte[] descriptor = null;
+        StringBuilder device = new StringBuilder();
+        String[] lines = text.split("\r?\n", -1);
+        for (int n = 0; n < lines.length; n++) {
+            String line = lines[n].trim();
+            if (line.isEmpty() || line.startsWith("#")) {
+                continue;
+            }
+            if (line.length() < 2 || !Character.isLetter(line.charAt(0)) || line.charAt(1) != ':') {
+                throw new SourceException("line " + (n + 1) + " is no recording line (R:, N:, I:, #)");
+            }
+            String value = line.substring(2).trim();
+            switch (line.charAt(0)) {
+                case 'R':
+                    if (descriptor != null) {
+                        throw new SourceException("line " + (n + 1) + ": a second R: line (one descriptor a file)");
+                    }
+                    descriptor = hexLine(value, n + 1);
+                    break;
+                case 'N':
+                    device.append(device.length() > 0 ? ", " : "").append('"').append(value).append('"');
+                    break;
+                case 'I': {
+                    String[] ids = value.split("\\s+");
+                    if (ids.length != 3 || !value.matches("[0-9a-fA-F]+\\s+[0-9a-fA-F]+\\s+[0-9a-fA-F]+")) {
+                        throw new SourceException("line " + (n + 1) + ": I: takes bus, vendor and product in hex");
+                    }
+                    device.append(device.length() > 0 ? ", " : "").append("bus ").append(ids[0]).append(' ')
+                            .append(ids[1]).append(':').append(ids[2]);
+                    break;
+                }
+                default:
+                    break;   // the recorder's other lines (events, say) are not the descriptor's
+            }
+        }
+        if (descriptor == null) {
+            throw new SourceException("a recording without an R: line");
+        }
+        return new Read(descriptor, device.toString());
+    }
+
+    private static byte[] hexLine(String value, int line) throws SourceException {
+        String[] words = value.isEmpty() ? new String[0] : value.split("\\s+");
+        if (words.length == 0 || !words[0].matches("\\d{1,7}") || Integer.parseInt(words[0]) != words.length - 1) {
+            throw new SourceException("line " + line + ": R: takes a length, then that many bytes in hex");
+        }
+        byte[] bytes = new byte[words.length - 1];
+        for (int i = 0; i < bytes.length; i++) {
+            if (!words[i + 1].matches("[0-9a-fA-F]{1,2}")) {
+                throw new SourceException("line " + line + ": '" + words[i + 1] + "' is no byte in hex");
+            }
+            bytes[i] = (byte) Integer.parseInt(words[i + 1], 16);
+        }
+        return bytes;
+    }
+
+    /** Prints one source. @return 0, or {@link Main#FAILED} where it failed */
+    private int print(String name, Source source) {
+        Read read;
+        ReportDescriptor descriptor;
+        try {
+            read = source.read();
+            descriptor = ReportDescriptor.parse(read.descriptor);
+        } catch (SourceException e) {
+            return failed(name, e.getMessage(), -1);
+        } catch (ReportDescriptorException e) {
+            return failed(name, e.problem(), e.offset());
+        }
+        if (json) {
+            out.println(json(name, descriptor));
+        } else {
+            text(name, read, descriptor);
+        }
+        return 0;
+    }
+
+    private int failed(String name, String problem, int offset) {
+        if (json) {
+            out.println("{\"source\":" + quote(name) + ",\"error\":" + quote(problem) + ",\"offset\":"
+                    + (offset < 0 ? "null" : Integer.toString(offset)) + "}");
+        } else {
+            err.println("portula descriptor: " + name + ": " + (offset < 0 ? "" : "offset " + offset + ": ") + problem);
+        }
+        return Main.FAILED;
+    }
+
+    private void text(String name, Read read, ReportDescriptor descriptor) {
+        byte[] bytes = descriptor.bytes();
+        out.println("== " + name + ": " + bytes.length + " bytes" + (read.device.isEmpty() ? "" : " (" + read.device + ")"));
+        int width = Integer.toString(bytes.length).length();
+        for (ReportDescriptor.Item item : descriptor.items()) {
+            StringBuilder line = new StringBuilder();
+            String offset = Integer.toString(item.offset());
+            for (int pad = width - offset.length(); pad > 0; pad--) {
+                line.append(' ');
+            }
+            line.append(offset).append(' ');
+            for (byte b : item.bytes()) {
+                line.append(String.format(" %02x", b & 0xFF));
+            }
+            for (int pad = 5 - item.bytes().length; pad > 0; pad--) {
+                line.append("   ");
+            }
+            line.append("  ");
+            for (int depth = 0; depth < item.depth(); depth++) {
+                line.append("  ");
+            }
+            out.println(line.append(item.meaning()));
+        }
+        for (Report report : descriptor.reports()) {
+            out.println();
+            out.println(report.type() + " report " + report.id() + ": " + report.length()
+                    + (report.length() == 1 ? " byte" : " bytes"));
+            for (ReportField field : report.fields()) {
+                out.println("  " + field);
+            }
+        }
+        out.println();
+    }
+
+    private static String json(String name, ReportDescriptor descriptor) {
+        StringBuilder json = new StringBuilder();
+        json.append("{\"source\":").append(quote(name)).append(",\"bytes\":").append(descriptor.bytes().length)
+                .append(",\"reports\":[");
+        String reportComma = "";
+        for (Report report : descriptor.reports()) {
+            json.append(reportComma).append("{\"type\":\"").append(report.type()).append("\",\"id\":")
+                    .append(report.id()).append(",\"bytes\":").append(report.length()).append(",\"fields\":[");
+            reportComma = ",";
+            String fieldComma = "";
+            for (ReportField f : report.fields()) {
+                json.append(fieldComma).append("{\"bit\":").append(f.bitOffset()).append(",\"size\":")
+                        .append(f.bitSize()).append(",\"count\":").append(f.count()).append(",\"flags\":")
+                        .append(f.flags() & 0xFFFFFFFFL).append(",\"logicalMin\":").append(f.logicalMinimum())
+                        .append(",\"logicalMax\":").append(f.logicalMaximum()).append(",\"physicalMin\":")
+                        .append(f.physicalMinimum()).append(",\"physicalMax\":").append(f.physicalMaximum())
+                        .append(",\"unit\":").append(f.unit() & 0xFFFFFFFFL).append(",\"unitExponent\":")
+                        .append(f.unitExponent());
+                fieldComma = ",";
+                if (f.isArray()) {
+                    json.append(",\"usageRanges\":[");
+                    String comma = "";
+                    for (ReportField.Range r : f.usageRanges()) {
+                        json.append(comma).append('[').append(r.first() & 0xFFFFFFFFL).append(',')
+                                .append(r.last() & 0xFFFFFFFFL).append(']');
+                        comma = ",";
+                    }
+                } else {
+                    json.append(",\"usages\":[");
+                    int[] usages = f.usages();
+                    for (int i = 0; i < usages.length; i++) {
+                        json.append(i == 0 ? "" : ",").append(usages[i] & 0xFFFFFFFFL);
+                    }
+                }
+                json.append("]}");
+            }
+            json.append("]}");
+        }
+        return json.append("]}").toString();
+    }
+
+    private static String quote(String text) {
+        StringBuilder quoted = new StringBuilder("\"");
+        for (int i = 0; i < text.length(); i++) {
+            char c = text.charAt(i);
+            if (c == '"' || c == '\\') {
+                quoted.append('\\').append(c);
+            } else if (c < 0x20 || c == 0x7F || Character.isSurrogate(c) && !validSurrogate(text, i)) {
+                quoted.append(String.format("\\u%04x", (int) c));
+            } else {
+                quoted.append(c);
+            }
+        }
+        return quoted.append('"').toString();
+    }
+
+    private static boolean validSurrogate(String text, int i) {
+        char c = text.charAt(i);
+        return Character.isHighSurrogate(c) ? i + 1 < text.length() && Character.isLowSurrogate(text.charAt(i + 1))
+                : i > 0 && Character.isHighSurrogate(text.charAt(i - 1));
+    }
+}
