@@ -7,6 +7,10 @@ import com.orvanta.hid.HidException;
 import com.orvanta.hid.HidWatch;
 import com.orvanta.hid.HidWatchListener;
 import com.orvanta.hid.InputReportListener;
+import com.orvanta.hid.descriptor.ReportDescriptor;
+import com.orvanta.hid.descriptor.ReportType;
+import com.orvanta.hid.descriptor.ReportValues;
+import com.orvanta.hid.descriptor.Usages;
 import com.orvanta.testbed.EmulatedHid;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
@@ -15,7 +19,8 @@ import java.util.concurrent.TimeUnit;
  * Shows the library at work. By default on emulated devices: lists them,
  * opens the echo device by vendor and product ID, writes a report and reads
  * its echo, sends and gets a feature report, lets a listener take input
- * reports until the device is unplugged, watches a device come and go, and
+ * reports until the device is unplugged, decodes a gamepad's reports into
+ * named values with its report descriptor, watches a device come and go, and
  * shows a failure with its reason
  * and native location. With --real [VID:PID] it lists the machine's own
  * devices, and opens the one given (without writing to it).
@@ -73,9 +78,49 @@ public final class Demo {
                 echo.unplug();
                 removed.await(5, TimeUnit.SECONDS);
             }
+            gamepad(emulator);
             watch(emulator);
             showFailure();
         }
+    }
+
+    /** A gamepad's report descriptor: report 1 holds 12 buttons, a hat switch and four axes. */
+    private static final byte[] GAMEPAD = bytes(
+            0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x85, 0x01,             // Generic Desktop, Game Pad, report 1
+            0x05, 0x09, 0x19, 0x01, 0x29, 0x0C, 0x15, 0x00, 0x25, 0x01,  // buttons 1 to 12, 0 or 1
+            0x75, 0x01, 0x95, 0x0C, 0x81, 0x02, 0x75, 0x04, 0x95, 0x01, 0x81, 0x01,
+            0x05, 0x01, 0x09, 0x39, 0x15, 0x00, 0x25, 0x07, 0x35, 0x00,  // a hat switch, 0 to 7 (315 degrees)
+            0x46, 0x3B, 0x01, 0x65, 0x14, 0x75, 0x04, 0x95, 0x01, 0x81, 0x42, 0x81, 0x01,
+            0x09, 0x30, 0x09, 0x31, 0x09, 0x32, 0x09, 0x35, 0x15, 0x81,  // X, Y, Z, Rz, -127 to 127
+            0x25, 0x7F, 0x65, 0x00, 0x75, 0x08, 0x95, 0x04, 0x81, 0x02, 0xC0);
+
+    private static void gamepad(EmulatedHid emulator) throws Exception {
+        System.out.println("\na gamepad's reports as values, from its report descriptor:");
+        EmulatedHid.Device pad = emulator.device(VID, 0x0004).manufacturer("Orvanta Labs").product("Gamepad")
+                .reportDescriptor(GAMEPAD).add();
+        try (HidDevice device = Hid.open(pad.path())) {
+            ReportDescriptor descriptor = ReportDescriptor.parse(device.reportDescriptor());
+            System.out.println("  " + descriptor.report(ReportType.INPUT, 1));
+            ReportValues values = new ReportValues();   // reused: decoding allocates nothing
+            int x = Usages.forName("Generic Desktop Controls / Direction-X");
+            CountDownLatch decoded = new CountDownLatch(2);
+            device.setInputReportListener((from, report) -> {
+                descriptor.decodeInput(report, 0, report.length, values);
+                System.out.println("  " + hex(report) + "\n    " + values + "\n    X alone: " + values.get(x));
+                decoded.countDown();
+            });
+            pad.pushInput(bytes(1, 0x05, 0x00, 0x02, 0x7F, 0x81, 0x00, 0x10));   // buttons 1 and 3, hat 2 (90 degrees)
+            pad.pushInput(bytes(1, 0x00, 0x08, 0x0F, 0x00, 0x00, 0x40, 0xC0));   // button 12, hat released
+            decoded.await(5, TimeUnit.SECONDS);
+        }
+    }
+
+    private static byte[] bytes(int... values) {
+        byte[] b = new byte[values.length];
+        for (int i = 0; i < b.length; i++) {
+            b[i] = (byte) values[i];
+        }
+        return b;
     }
 
     private static void watch(EmulatedHid emulator) throws Exception {
