@@ -41,6 +41,9 @@ HIDDEN int fstat(int fd, struct stat *buf)
     return __fxstat(PORTULA_STAT_VERSION, fd, buf);
 }
 
+/* Not beside AddressSanitizer, whose runtime defines stat too: GNU ld then
+ * writes a corrupt dynamic symbol for it. Sanitizer builds are not shipped. */
+#ifndef __SANITIZE_ADDRESS__
 extern int __xstat(int version, const char *path, struct stat *buf);
 __asm__(".symver __xstat,__xstat@" PORTULA_GLIBC_BASE);
 
@@ -48,6 +51,7 @@ HIDDEN int stat(const char *path, struct stat *buf)
 {
     return __xstat(PORTULA_STAT_VERSION, path, buf);
 }
+#endif
 
 extern int portula_old_pthread_once(pthread_once_t *once, void (*init)(void));
 extern int portula_old_pthread_key_create(pthread_key_t *key, void (*destructor)(void *));
