@@ -30,8 +30,20 @@ import java.util.regex.Pattern;
  * picked, {@link #read(Reader, int)}. Lines of any other letter ({@code B:} and the like) are
  * skipped, each letter with one of the {@link #warnings()}. Reading takes numbers zero-padded or
  * not, microseconds of 1 to 6 digits (the digits are microseconds: {@code 1.5} is 1 s and
- * 5 &micro;s) and whitespace at the end of a line; it fails on anything else, with the line
- * at fault, and keeps nothing.
+ * 5 &micro;s, as the recorders' own replay reads them), and whitespace at the start and end of a
+ * line (but that {@code N:} and {@code P:} keep what follows {@code "N: "} whole); it fails on
+ * anything else with the line at fault, and keeps nothing.
+ *
+ * <pre>{@code
+ * Recording recording;
+ * try (Reader in = Files.newBufferedReader(Paths.get("mouse.hid"))) {
+ *     recording = Recording.read(in);
+ * }
+ * ReportDescriptor descriptor = ReportDescriptor.parse(recording.descriptor());
+ * for (Recording.Event e : recording.events()) {
+ *     System.out.println(e.micros() + " us: " + descriptor.decodeInput(e.report()));
+ * }
+ * }</pre>
  */
 public final class Recording {
     /** The most bytes of a report descriptor, as the kernel takes them. */
