@@ -29,6 +29,7 @@ import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Locale;
 import java.util.NoSuchElementException;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
@@ -101,7 +102,7 @@ final class RecordingCommands {
             }
             Writer writer = new BufferedWriter(new OutputStreamWriter(stream, StandardCharsets.UTF_8));
             try {
-                return record(device, header, writer, seconds, count);
+                return record(device, header, writer, target == null ? out : null, seconds, count);
             } catch (IOException e) {
                 err.println("portula record: " + (file == null ? "standard output" : file) + ": " + why(e));
                 return Main.FAILED;
@@ -120,10 +121,11 @@ final class RecordingCommands {
     /**
      * Writes the header, then each report as it comes, flushed at once. Ctrl-C (a shutdown hook)
      * closes the device, which ends the read under way, and waits for what was read to be
-     * written: the recording then ends complete.
+     * written: the recording then ends complete. Written to standard output (console), it also
+     * ends when no one reads that any more ({@code record ... | head}).
      */
-    private static int record(HidDevice device, Recording header, Writer writer, int seconds, int count)
-            throws IOException, HidException {
+    private static int record(HidDevice device, Recording header, Writer writer, PrintStream console, int seconds,
+            int count) throws IOException, HidException {
         AtomicBoolean stopping = new AtomicBoolean();
         CountDownLatch written = new CountDownLatch(1);
         Thread hook = new Thread(() -> {
@@ -158,6 +160,9 @@ final class RecordingCommands {
                 writer.append(new Recording.Event((now - first) / 1000, Arrays.copyOf(buffer, received)).toString())
                         .append('\n');
                 writer.flush();
+                if (console != null && console.checkError()) {
+                    break;   // a print stream keeps its failures to itself
+                }
             }
             return 0;
         } catch (HidException e) {
@@ -263,7 +268,7 @@ final class RecordingCommands {
 
     /** seconds.microseconds, as an E: line has it. */
     private static String time(long micros) {
-        return String.format("%06d.%06d", micros / 1_000_000, micros % 1_000_000);
+        return String.format(Locale.ROOT, "%06d.%06d", micros / 1_000_000, micros % 1_000_000);
     }
 
     /**

@@ -7,6 +7,7 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
+import java.util.Locale;
 import java.util.Objects;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
@@ -179,7 +180,7 @@ public final class Recording {
     private static int checkedIds(int bus, int vendorId, int productId) {
         boolean none = bus == -1 && vendorId == -1 && productId == -1;
         if (!none && ((bus | vendorId | productId) & ~0xFFFF) != 0) {
-            throw new IllegalArgumentException(String.format(
+            throw new IllegalArgumentException(String.format(Locale.ROOT,
                     "bus, vendor and product are 0 to 0xffff, or all -1 for none: %d, %d, %d", bus, vendorId, productId));
         }
         return bus;
@@ -247,7 +248,7 @@ public final class Recording {
             out.append("P: ").append(physicalPath).append('\n');
         }
         if (bus >= 0) {
-            out.append(String.format("I: %x %04x %04x", bus, vendorId, productId)).append('\n');
+            out.append(String.format(Locale.ROOT, "I: %x %04x %04x", bus, vendorId, productId)).append('\n');
         }
         for (Event e : events) {
             out.append(e.toString()).append('\n');
@@ -324,7 +325,7 @@ public final class Recording {
     @Override
     public String toString() {
         return "recording of " + (name == null ? "an unnamed device" : '"' + name + '"')
-                + (bus < 0 ? "" : String.format(", bus %x %04x:%04x", bus, vendorId, productId))
+                + (bus < 0 ? "" : String.format(Locale.ROOT, ", bus %x %04x:%04x", bus, vendorId, productId))
                 + ": a descriptor of " + descriptor.length + " bytes, " + events.size()
                 + (events.size() == 1 ? " event" : " events");
     }
