@@ -171,7 +171,11 @@ final class RecordingCommands {
             }
             throw e;
         } finally {
-            writer.flush();
+            try {
+                writer.flush();   // a header cut short by Ctrl-C
+            } catch (IOException e) {
+                // what failed first is what the caller hears of
+            }
             written.countDown();
             try {
                 Runtime.getRuntime().removeShutdownHook(hook);

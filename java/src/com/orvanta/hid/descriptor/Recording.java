@@ -394,6 +394,13 @@ public final class Recording {
                 device(rest.trim());
                 return;
             }
+            if ("RNPIE".indexOf(kind) < 0) {   // another recorder's, and no device's
+                if (!warned[kind]) {
+                    warned[kind] = true;
+                    warnings.add("line " + line + ": " + kind + ": lines skipped");
+                }
+                return;
+            }
             if (first < 0) {
                 first = current;   // lines before any D: are device 0's
             }
@@ -440,10 +447,7 @@ public final class Recording {
                     break;
                 }
                 default:
-                    if (!warned[kind]) {
-                        warned[kind] = true;
-                        warnings.add("line " + line + ": " + kind + ": lines skipped");
-                    }
+                    throw new AssertionError(kind);
             }
         }
 

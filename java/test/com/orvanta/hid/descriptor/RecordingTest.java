@@ -121,6 +121,9 @@ class RecordingTest {
                 r.events());
         assertEquals(List.of("line 7: x: lines skipped", "line 12: B: lines skipped"), r.warnings());
 
+        // another recorder's lines belong to no device: one device, first named by D:
+        assertEquals(List.of("line 1: B: lines skipped"), read("B: 1\nD: 1\nR: 1 c0\n").warnings());
+
         // N:, P:, I: are optional; a descriptor alone is a recording
         Recording bare = read("R: 1 c0\n");
         assertNull(bare.name());
