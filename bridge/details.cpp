@@ -1,6 +1,7 @@
 // JNI entry points of com.orvanta.jni.HIDNatives for what an open device says
-// about itself: its strings, its record, its report descriptor, and hidapi's
-// text and errno for the last failure. Failures leave one HIDException pending and return at once.
+// about itself: its strings, its record, its report descriptor, the kernel's
+// own record of its node, and hidapi's text and errno for the last failure. Failures leave one HIDException pending and return at once.
+#include <algorithm>
 #include <cwchar>
 
 #include "CHIDDevice.h"
@@ -24,6 +25,8 @@ namespace {
 constexpr size_t kMaxString = 1024;
 // The kernel's HID_MAX_DESCRIPTOR_SIZE.
 constexpr size_t kMaxDescriptor = 4096;
+// The kernel keeps a HID name of 128 bytes and a physical path of 64.
+constexpr size_t kMaxRawText = 256;
 
 // A wide string as a Java string; null with "Unable to allocate memory." raised.
 jstring java_string(JNIEnv *env, const char *function, const wchar_t *text) {
@@ -175,5 +178,53 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1get_1report_
         return nullptr;
     }
     env->SetByteArrayRegion(result.get(), 0, length, reinterpret_cast<const jbyte *>(descriptor));
+    return result.release();
+}
+
+// static native int[] _hid_get_raw_info(long handle, String path, byte[] name, byte[] phys) throws HIDException
+// The kernel's record of the hidraw node at path, from its ioctls: name and
+// phys receive NUL-terminated text, cut to fit (at most 256 bytes of each
+// array are written); the handle keeps the failure's errno.
+JNIEXPORT jintArray JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1get_1raw_1info(JNIEnv *env, jclass, jlong handle,
+                                                                                 jstring path, jbyteArray name,
+                                                                                 jbyteArray phys) {
+    CHIDDevice *device = from_handle(handle);
+    if (device == nullptr) {
+        PORTULA_THROW(env, __func__, "Invalid handle passed.");
+        return nullptr;
+    }
+    if (path == nullptr) {
+        PORTULA_THROW(env, __func__, "Path is invalid.");
+        return nullptr;
+    }
+    if (name == nullptr || phys == nullptr || env->GetArrayLength(name) < 2 || env->GetArrayLength(phys) < 2) {
+        PORTULA_THROW(env, __func__, "Buffer is invalid.");
+        return nullptr;
+    }
+    StringUTFChars chars(env, path);
+    if (!chars) {
+        env->ExceptionClear();  // the VM's OutOfMemoryError becomes our message
+        PORTULA_THROW(env, __func__, "Path is invalid.");
+        return nullptr;
+    }
+    const size_t name_size = std::min(static_cast<size_t>(env->GetArrayLength(name)), kMaxRawText);
+    const size_t phys_size = std::min(static_cast<size_t>(env->GetArrayLength(phys)), kMaxRawText);
+    char name_text[kMaxRawText];
+    char phys_text[kMaxRawText];
+    jint ids[3];
+    if (device->get_raw_info(chars.get(), name_text, name_size, phys_text, phys_size, &ids[0], &ids[1], &ids[2]) <
+        0) {
+        PORTULA_THROW(env, __func__, "Raw device info is unavailable.");
+        return nullptr;
+    }
+    LocalRef<jintArray> result(env, env->NewIntArray(3));
+    if (!result) {
+        env->ExceptionClear();
+        PORTULA_THROW(env, __func__, "Unable to allocate memory.");
+        return nullptr;
+    }
+    env->SetIntArrayRegion(result.get(), 0, 3, ids);
+    env->SetByteArrayRegion(name, 0, static_cast<jsize>(name_size), reinterpret_cast<const jbyte *>(name_text));
+    env->SetByteArrayRegion(phys, 0, static_cast<jsize>(phys_size), reinterpret_cast<const jbyte *>(phys_text));
     return result.release();
 }

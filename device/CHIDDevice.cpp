@@ -395,6 +395,32 @@ int CHIDDevice::get_report_descriptor(const char *path, unsigned char *out, size
     return last_errno == 0 ? static_cast<int>(length) : -1;
 }
 
+int CHIDDevice::get_raw_info(const char *path, char *name, size_t name_size, char *phys, size_t phys_size,
+                             int *bus, int *vendor_id, int *product_id) {
+    // read-only is all these ioctls need; O_NONBLOCK keeps a FIFO's open from waiting for a writer
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        last_errno = errno;
+        return -1;
+    }
+    std::memset(name, 0, name_size);
+    std::memset(phys, 0, phys_size);
+    hidraw_devinfo info{};
+    // the kernel writes no NUL where it cuts a string: one byte less keeps the last 0
+    const bool asked = ::ioctl(fd, HIDIOCGRAWINFO, &info) >= 0 &&
+                       ::ioctl(fd, HIDIOCGRAWNAME(name_size - 1), name) >= 0 &&
+                       ::ioctl(fd, HIDIOCGRAWPHYS(phys_size - 1), phys) >= 0;
+    last_errno = asked ? 0 : errno;
+    ::close(fd);
+    if (!asked) {
+        return -1;
+    }
+    *bus = static_cast<int>(info.bustype);
+    *vendor_id = info.vendor & 0xFFFF;
+    *product_id = info.product & 0xFFFF;
+    return 0;
+}
+
 int CHIDDevice::error_number() { return last_errno; }
 
 // Takes errno right after a hidapi call. A USB error of a device being pulled

@@ -54,6 +54,14 @@ public:
     // error_number() set: ENODEV when the node or its sysfs entry is gone,
     // not hidraw's, or passed to another device while it was read.
     int get_report_descriptor(const char *path, unsigned char *out, size_t size);
+    // What the kernel says of the hidraw node at path, asked of the node
+    // itself (hidapi keeps its own descriptor to itself): its HID name and
+    // physical path, NUL-terminated and cut to fit name_size and phys_size
+    // (2 or more bytes each), its bus number (the kernel's: 3 USB, 5
+    // Bluetooth) and IDs. 0, or -1 with error_number() set: ENOENT without
+    // a node, EACCES, ENOTTY when it is no hidraw node, ENODEV when gone.
+    int get_raw_info(const char *path, char *name, size_t name_size, char *phys, size_t phys_size, int *bus,
+                     int *vendor_id, int *product_id);
     // The system's error number (errno) behind the last failed call on this
     // object, 0 where hidapi saw the failure itself (a poll hang-up). EIO,
     // EPROTO and ESHUTDOWN of a device whose sysfs entry is gone read ENODEV.

@@ -1,8 +1,11 @@
 package com.orvanta.hid;
 
 import com.orvanta.hid.HidException.Reason;
+import com.orvanta.hid.descriptor.Recording;
 import com.orvanta.jni.HIDNatives;
+import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
+import java.util.Collections;
 import java.util.Objects;
 import java.util.concurrent.atomic.AtomicReference;
 
@@ -179,6 +182,35 @@ public final class HidDevice implements AutoCloseable {
     public byte[] reportDescriptor() throws HidException {
         String path = channel.path;
         return Registry.nonEmpty(path, channel.control(handle -> HIDNatives._hid_get_report_descriptor(handle, path)));
+    }
+
+    /**
+     * What a recording of this device starts with: its {@link #reportDescriptor()}, and what
+     * the kernel says of it, asked of its node: its HID name, its physical path (where it is
+     * attached), its bus number (the kernel's: 3 USB, 5 Bluetooth, 0x18 I2C, 0x1C SPI) and IDs.
+     * Add the input reports read, with their times, as {@link Recording.Event}s.
+     *
+     * @return a recording without events
+     * @throws HidException {@link Reason#DEVICE_GONE} once unplugged; {@link Reason#MALFORMED}
+     *     when the device has an empty descriptor
+     */
+    public Recording recordingHeader() throws HidException {
+        byte[] descriptor = reportDescriptor();
+        String path = channel.path;
+        byte[] name = new byte[256];
+        byte[] phys = new byte[256];
+        int[] ids = channel.control(handle -> HIDNatives._hid_get_raw_info(handle, path, name, phys));
+        return new Recording(descriptor, text(name), text(phys), ids[0], ids[1], ids[2],
+                Collections.<Recording.Event>emptyList());
+    }
+
+    /** The text before the first 0, decoded as UTF-8 (what is not becomes U+FFFD). */
+    private static String text(byte[] bytes) {
+        int end = 0;
+        while (end < bytes.length && bytes[end] != 0) {
+            end++;
+        }
+        return new String(bytes, 0, end, StandardCharsets.UTF_8);
     }
 
     /**

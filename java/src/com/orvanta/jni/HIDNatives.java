@@ -5,9 +5,9 @@ import com.orvanta.jni.exceptions.HIDException;
 /**
  * The native methods beyond {@link HIDClassConnector}'s: reads with a time
  * limit into a caller's array, and the wake that ends one, feature and input
- * reports, the open device's strings and record, hidapi's own text and the
- * system's error number for the last failure, and a watch of devices as they
- * come and go. They take the same
+ * reports, the open device's strings and record, its report descriptor and
+ * the kernel's record of its node, hidapi's own text and the system's error
+ * number for the last failure, and a watch of devices as they come and go. They take the same
  * handles and raise {@link HIDException} the same way; where hidapi
  * describes the failure, its text rides along in
  * {@link HIDException#getHidapiError()}.
@@ -111,6 +111,23 @@ public final class HIDNatives {
      * @return its 0 to 4096 bytes
      */
     public static native byte[] _hid_get_report_descriptor(long handle, String path) throws HIDException;
+
+    /**
+     * Asks the kernel what it knows of a hidraw node, through the node's own ioctls
+     * (HIDIOCGRAWINFO, HIDIOCGRAWNAME, HIDIOCGRAWPHYS): hidapi keeps its descriptor to itself, so
+     * the node is opened again, read-only, for them. It needs the access a read needs.
+     *
+     * @param path a node, /dev/hidrawN
+     * @param name receives the kernel's HID name: its bytes (UTF-8 as the kernel keeps them), then
+     *     0; cut to fit, at most 256 bytes of the array written; 2 bytes or more
+     * @param phys receives the physical path (where the device is attached) the same way
+     * @return {bus, vendor ID, product ID}: the kernel's bus number (3 USB, 5 Bluetooth, 0x18 I2C,
+     *     0x1C SPI; not hidapi's bus type) and the IDs, 0 to 65535. It fails when the node cannot
+     *     be opened or answers none of them; {@link #_hid_errno} then says why: ENOENT without a
+     *     node, EACCES, ENOTTY when it is no hidraw node, ENODEV when the device is gone.
+     */
+    public static native int[] _hid_get_raw_info(long handle, String path, byte[] name, byte[] phys)
+            throws HIDException;
 
     /**
      * @return hidapi's text for the last failure on the handle's open device, or,

@@ -1,16 +1,19 @@
 package com.orvanta.tool;
 
+import com.orvanta.hid.Hid;
+import com.orvanta.hid.HidDeviceInfo;
+import com.orvanta.hid.HidException;
+import com.orvanta.hid.descriptor.Recording;
+import com.orvanta.hid.descriptor.RecordingException;
 import com.orvanta.hid.descriptor.Report;
 import com.orvanta.hid.descriptor.ReportDescriptor;
 import com.orvanta.hid.descriptor.ReportDescriptorException;
 import com.orvanta.hid.descriptor.ReportField;
 import java.io.IOException;
+import java.io.InputStream;
 import java.io.PrintStream;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
-import java.nio.file.InvalidPathException;
 import java.nio.file.Path;
-import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.List;
 
@@ -22,13 +25,14 @@ final class DescriptorCommand {
             "Parses each SOURCE's HID report descriptor as the Linux kernel does, then prints each item",
             "with its byte offset, bytes and meaning, indented by collection, and each report's layout:",
             "its fields' bit offsets on the wire (report ID byte included), sizes, flags, usages and ranges.",
-            "A SOURCE is a file of the descriptor's raw bytes, or a recording in text: 'R: N hex...' the",
-            "descriptor, 'N: name', 'I: bus vendor product' in hex, '#' comments (a file whose first line",
-            "starts with '#' or with a letter and a colon). --json prints one JSON object per SOURCE, one",
-            "per line, instead. A SOURCE that fails says why on its line (--json: \"error\", \"offset\")",
-            "and the others still print; the exit code is then 1.");
+            "A SOURCE is a file of the descriptor's raw bytes, a recording of one device (as record writes",
+            "it: a file whose first line starts with '#' or with a letter and a colon), or a hidraw node",
+            "as list prints it (/dev/hidrawN: its descriptor as the kernel keeps it; no access to the node",
+            "needed). --json prints one JSON object per SOURCE, one per line, instead. A SOURCE that fails",
+            "says why on its line (--json: \"error\", \"offset\") and the others still print; the exit",
+            "code is then 1.");
 
-    /** A SOURCE that gives no descriptor: unreadable, or a recording that breaks its format. */
+    /** A SOURCE that gives no descriptor: unreadable, a recording that breaks its format, a device that fails. */
     private static final class SourceException extends Exception {
         private static final long serialVersionUID = 1L;
 
@@ -48,7 +52,7 @@ final class DescriptorCommand {
         }
     }
 
-    /** Reads what one SOURCE names: a file of raw bytes, a recording, and a hidraw node to come. */
+    /** Reads what one SOURCE names: a file of raw bytes, a recording, or a hidraw node. */
     private interface Source {
         Read read() throws SourceException;
     }
@@ -89,105 +93,66 @@ final class DescriptorCommand {
     }
 
     private static Source source(String argument) throws Main.UsageException {
-        Path path;
-        try {
-            path = Paths.get(argument);
-        } catch (InvalidPathException e) {
-            throw new Main.UsageException("'" + argument + "' is no path: " + e.getReason(), USAGE);
+        Path path = RecordingCommands.path(argument, USAGE);
+        if (Files.exists(path) && !Files.isRegularFile(path)) {
+            return () -> readDevice(argument);   // a device node would be read for reports, not its descriptor
         }
-        // a hidraw node will be the third kind here, its descriptor read through the library
         return () -> readFile(path);
     }
 
-    private static Read readFile(Path path) throws SourceException {
-        byte[] content;
+    /** The descriptor of a hidraw node the system lists, as the kernel keeps it (no access to the node needed). */
+    private static Read readDevice(String path) throws SourceException {
         try {
-            if (Files.exists(path) && !Files.isRegularFile(path)) {   // a device node would be read as reports
-                throw new SourceException("not a regular file");
+            for (HidDeviceInfo d : Hid.devices()) {
+                if (path.equals(d.path())) {
+                    String names = (d.manufacturer() == null ? "" : " \"" + d.manufacturer() + '"')
+                            + (d.product() == null ? "" : " \"" + d.product() + '"');
+                    return new Read(Hid.reportDescriptor(d), String.format("%04x:%04x", d.vendorId(), d.productId())
+                            + names);
+                }
+            }
+        } catch (HidException e) {
+            throw new SourceException(e.getMessage());
+        }
+        throw new SourceException("not a regular file, nor a HID device the system lists");
+    }
+
+    private static Read readFile(Path path) throws SourceException {
+        try {
+            byte[] head = new byte[4096];
+            int length;
+            try (InputStream in = Files.newInputStream(path)) {
+                length = in.read(head);
+            }
+            if (isText(head, Math.max(length, 0))) {
+                Recording recording = RecordingCommands.readRecording(path, -1);
+                String name = recording.name() == null ? "" : '"' + recording.name() + '"';
+                String ids = recording.bus() < 0 ? "" : String.format("bus %x %04x:%04x", recording.bus(),
+                        recording.vendorId(), recording.productId());
+                return new Read(recording.descriptor(), name + (name.isEmpty() || ids.isEmpty() ? "" : ", ") + ids);
             }
             if (Files.size(path) > 1 << 20) {
-                throw new SourceException("over 1 MiB: no descriptor or recording of one");
+                throw new SourceException("over 1 MiB: no report descriptor");
             }
-            content = Files.readAllBytes(path);
-        } catch (java.nio.file.NoSuchFileException e) {
-            throw new SourceException("no such file");
-        } catch (java.nio.file.AccessDeniedException e) {
-            throw new SourceException("permission denied");
+            return new Read(Files.readAllBytes(path), "");
+        } catch (RecordingException e) {
+            throw new SourceException("line " + e.line() + ": " + e.problem());
         } catch (IOException e) {
-            throw new SourceException("cannot read it: " + e.getMessage());
+            throw new SourceException(RecordingCommands.why(e));
         }
-        return isText(content) ? fromRecording(new String(content, StandardCharsets.UTF_8)) : new Read(content, "");
     }
 
     /** Whether the first line that is not blank starts with '#' or with a letter and a colon. */
-    private static boolean isText(byte[] content) {
+    private static boolean isText(byte[] content, int length) {
         int i = 0;
-        while (i < content.length && (content[i] == ' ' || content[i] == '\t' || content[i] == '\r'
-                || content[i] == '\n')) {
+        while (i < length && (content[i] == ' ' || content[i] == '\t' || content[i] == '\r' || content[i] == '\n')) {
             i++;
         }
-        if (i < content.length && content[i] == '#') {
+        if (i < length && content[i] == '#') {
             return true;
         }
-        boolean letter = i < content.length && (content[i] | 0x20) >= 'a' && (content[i] | 0x20) <= 'z';
-        return letter && i + 1 < content.length && content[i + 1] == ':';
-    }
-
-    private static Read fromRecording(String text) throws SourceException {
-        byte[] descriptor = null;
-        StringBuilder device = new StringBuilder();
-        String[] lines = text.split("\r?\n", -1);
-        for (int n = 0; n < lines.length; n++) {
-            String line = lines[n].trim();
-            if (line.isEmpty() || line.startsWith("#")) {
-                continue;
-            }
-            if (line.length() < 2 || !Character.isLetter(line.charAt(0)) || line.charAt(1) != ':') {
-                throw new SourceException("line " + (n + 1) + " is no recording line (R:, N:, I:, #)");
-            }
-            String value = line.substring(2).trim();
-            switch (line.charAt(0)) {
-                case 'R':
-                    if (descriptor != null) {
-                        throw new SourceException("line " + (n + 1) + ": a second R: line (one descriptor a file)");
-                    }
-                    descriptor = hexLine(value, n + 1);
-                    break;
-                case 'N':
-                    device.append(device.length() > 0 ? ", " : "").append('"').append(value).append('"');
-                    break;
-                case 'I': {
-                    String[] ids = value.split("\\s+");
-                    if (ids.length != 3 || !value.matches("[0-9a-fA-F]+\\s+[0-9a-fA-F]+\\s+[0-9a-fA-F]+")) {
-                        throw new SourceException("line " + (n + 1) + ": I: takes bus, vendor and product in hex");
-                    }
-                    device.append(device.length() > 0 ? ", " : "").append("bus ").append(ids[0]).append(' ')
-                            .append(ids[1]).append(':').append(ids[2]);
-                    break;
-                }
-                default:
-                    break;   // the recorder's other lines (events, say) are not the descriptor's
-            }
-        }
-        if (descriptor == null) {
-            throw new SourceException("a recording without an R: line");
-        }
-        return new Read(descriptor, device.toString());
-    }
-
-    private static byte[] hexLine(String value, int line) throws SourceException {
-        String[] words = value.isEmpty() ? new String[0] : value.split("\\s+");
-        if (words.length == 0 || !words[0].matches("\\d{1,7}") || Integer.parseInt(words[0]) != words.length - 1) {
-            throw new SourceException("line " + line + ": R: takes a length, then that many bytes in hex");
-        }
-        byte[] bytes = new byte[words.length - 1];
-        for (int i = 0; i < bytes.length; i++) {
-            if (!words[i + 1].matches("[0-9a-fA-F]{1,2}")) {
-                throw new SourceException("line " + line + ": '" + words[i + 1] + "' is no byte in hex");
-            }
-            bytes[i] = (byte) Integer.parseInt(words[i + 1], 16);
-        }
-        return bytes;
+        boolean letter = i < length && (content[i] | 0x20) >= 'a' && (content[i] | 0x20) <= 'z';
+        return letter && i + 1 < length && content[i + 1] == ':';
     }
 
     /** Prints one source. @return 0, or {@link Main#FAILED} where it failed */

@@ -5,6 +5,7 @@ import com.orvanta.hid.HidDevice;
 import com.orvanta.hid.HidDeviceInfo;
 import com.orvanta.hid.HidWatch;
 import com.orvanta.hid.HidWatchListener;
+import com.orvanta.hid.descriptor.ReportDescriptor;
 import com.orvanta.jni.exceptions.HIDException;
 import java.io.FileDescriptor;
 import java.io.FileOutputStream;
@@ -20,7 +21,8 @@ import java.util.Locale;
 /**
  * The command-line tool of {@code java -jar portula.jar}: lists HID devices,
  * opens one, writes a report to one or reads one from it, gets and sends
- * feature reports, and prints what report descriptors say.
+ * feature reports, prints what report descriptors say, records devices'
+ * input reports and decodes recordings.
  *
  * <p>Exit codes: 0 on success, 1 when the library or a device operation
  * fails (the message and the native function, file and line go to standard
@@ -41,10 +43,13 @@ public final class Main {
             "  open VID:PID                   checks that the first device with these IDs can be opened",
             "  write PATH HEX...              sends one output report, report ID first (0 if unnumbered)",
             "  read [--timeout MS] PATH LENGTH  waits for one input report, prints LENGTH bytes in hex",
+            "  read [--timeout MS] --decode PATH  waits for one input report, prints its values by name",
             "  feature get PATH ID LENGTH     asks for a feature report, prints it in hex, report ID first",
             "  feature send PATH ID HEX...    sends a feature report: ID, then the bytes",
             "  watch [--present] [--vid HEX] [--pid HEX] [--for MS]  prints devices as they come and go",
             "  descriptor [--json] SOURCE...  parses report descriptors: each item, then each report's layout",
+            "  record PATH [--out FILE] [--seconds N | --count N]  records a device's input reports",
+            "  decode [--device N] FILE       prints a recording's input reports by name, with their times",
             "",
             "COMMAND --help describes one command. Exit codes: 0 done, 1 failed, 2 usage error.");
 
@@ -69,11 +74,14 @@ public final class Main {
 
     private static final String READ = String.join("\n",
             "usage: java -jar portula.jar read [--timeout MS] PATH LENGTH",
+            "       java -jar portula.jar read [--timeout MS] --decode PATH",
             "",
             "Opens the device at PATH, waits for one input report and prints LENGTH bytes in hex:",
             "the report, then zeros. It waits as long as the device sends nothing, or at most MS",
             "milliseconds with --timeout (then it says so and exits with 1). LENGTH is 1 to 16384,",
-            "the largest report hidraw carries.");
+            "the largest report hidraw carries. With --decode it prints the whole report's values",
+            "instead, as the device's report descriptor lays them out, named by usage (as decode",
+            "prints them). The options may also follow PATH.");
 
     private static final String FEATURE = String.join("\n",
             "usage: java -jar portula.jar feature get PATH ID LENGTH",
@@ -192,6 +200,10 @@ public final class Main {
                     return watch(rest);
                 case "descriptor":
                     return DescriptorCommand.run(rest, out, err);
+                case "record":
+                    return RecordingCommands.record(rest, out, err);
+                case "decode":
+                    return RecordingCommands.decode(rest, out, err);
                 default:
                     return read(rest);
             }
@@ -236,6 +248,10 @@ public final class Main {
                 return WATCH;
             case "descriptor":
                 return DescriptorCommand.USAGE;
+            case "record":
+                return RecordingCommands.RECORD;
+            case "decode":
+                return RecordingCommands.DECODE;
             default:
                 return null;
         }
@@ -326,14 +342,27 @@ public final class Main {
         return 0;
     }
 
-    private int read(List<String> args) throws UsageException, HIDException {
+    private int read(List<String> options) throws UsageException, HIDException {
         int timeout = -1;
-        if (args.size() > 0 && args.get(0).equals("--timeout")) {
-            timeout = args.size() > 1 ? parseDecimal(args.get(1), 0, Integer.MAX_VALUE) : -1;
-            if (timeout < 0) {
-                throw new UsageException("--timeout needs a number of milliseconds", READ);
+        boolean decode = false;
+        List<String> args = new ArrayList<>();
+        for (int i = 0; i < options.size(); i++) {
+            if (options.get(i).equals("--timeout")) {
+                timeout = i + 1 < options.size() ? parseDecimal(options.get(++i), 0, Integer.MAX_VALUE) : -1;
+                if (timeout < 0) {
+                    throw new UsageException("--timeout needs a number of milliseconds", READ);
+                }
+            } else if (options.get(i).equals("--decode")) {
+                decode = true;
+            } else {
+                args.add(options.get(i));
             }
-            args = args.subList(2, args.size());
+        }
+        if (decode) {
+            if (args.size() != 1) {
+                throw new UsageException("--decode expects a path alone: the report is decoded whole", READ);
+            }
+            return readDecoded(args.get(0), timeout);
         }
         if (args.size() != 2) {
             throw new UsageException("expects a path and a length", READ);
@@ -351,6 +380,20 @@ public final class Main {
             }
         }
         out.println(hex(report));
+        return 0;
+    }
+
+    private int readDecoded(String path, int timeout) throws HIDException {
+        try (HidDevice device = Hid.open(path)) {
+            // parsed before the wait: a malformed descriptor fails at once
+            ReportDescriptor descriptor = ReportDescriptor.parse(device.reportDescriptor());
+            byte[] report = device.read(timeout);
+            if (report.length == 0) {
+                err.printf("portula read: no input report from %s within %d ms%n", path, timeout);
+                return FAILED;
+            }
+            out.println(RecordingCommands.values(descriptor.decodeInput(report), report));
+        }
         return 0;
     }
 
@@ -440,7 +483,7 @@ public final class Main {
     }
 
     /** The number, or -1 if text is none from min to max. */
-    private static int parseDecimal(String text, int min, int max) {
+    static int parseDecimal(String text, int min, int max) {
         try {
             int value = Integer.parseInt(text);
             return value >= min && value <= max ? value : -1;

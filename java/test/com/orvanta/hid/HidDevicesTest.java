@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvanta.hid.HidException.Reason;
+import com.orvanta.hid.descriptor.Recording;
 import com.orvanta.testbed.EmulatedHid;
 import java.util.List;
 import java.util.stream.Collectors;
@@ -117,5 +118,25 @@ class HidDevicesTest extends EmulatedDevices {
         keyboard.unplug();
         assertFails(Reason.NOT_FOUND, () -> Hid.reportDescriptor(listed));
         assertFails(Reason.DEVICE_GONE, d::reportDescriptor);
+    }
+
+    @Test
+    void aRecordingHeaderIsTheDescriptorAndWhatTheKernelSaysOfTheNode() throws Exception {
+        EmulatedHid.Device keyboard = emulator.device(VID, 0x8002).manufacturer("Orvanta Labs")
+                .product("Clavier \u00e9").interfaceNumber(1).reportDescriptor(KEYBOARD).add();
+        EmulatedHid.Device bare = emulator.device(0x16C0, 0x05DF).add();
+        HidDevice d = open(keyboard);
+        Recording header = d.recordingHeader();
+        assertArrayEquals(KEYBOARD, header.descriptor());
+        assertEquals("Orvanta Labs Clavier \u00e9", header.name());
+        assertTrue(header.physicalPath().matches("usb-0000:00:14\\.0-[0-9]+/input1"), header.physicalPath());
+        assertEquals(List.of(3, VID, 0x8002), List.of(header.bus(), header.vendorId(), header.productId()));
+        assertEquals(List.of(), header.events());
+        assertEquals("", open(bare).recordingHeader().name());
+
+        keyboard.unplug();
+        assertFails(Reason.DEVICE_GONE, d::recordingHeader);
+        d.close();
+        assertFails(Reason.CLOSED, d::recordingHeader);
     }
 }

@@ -9,6 +9,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.orvanta.jni.exceptions.HIDException;
 import com.orvanta.testbed.EmulatedHid;
+import java.util.Arrays;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
@@ -46,6 +47,8 @@ class NativesTest extends Emulation {
         assertRaisesIn("details.cpp", INVALID, "_1hid_1errno", () -> HIDNatives._hid_errno(0));
         assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1report_1descriptor",
                 () -> HIDNatives._hid_get_report_descriptor(0, "/dev/hidraw0"));
+        assertRaisesIn("details.cpp", INVALID, "_1hid_1get_1raw_1info",
+                () -> HIDNatives._hid_get_raw_info(0, "/dev/hidraw0", b, b));
         HIDNatives._hid_wake(0);   // nothing to wake: no exception
         assertEquals(false, HIDNatives._hid_wake_works(0));
     }
@@ -177,5 +180,57 @@ class NativesTest extends Emulation {
         HIDClassConnector._hid_open(h, bare.path());
         assertEquals("", HIDNatives._hid_get_manufacturer_string(h));
         assertNull(HIDNatives._hid_get_device_info(h).getManufacturer());
+    }
+
+    @Test
+    void theKernelsRecordOfANodeFromItsIoctls() throws Exception {
+        EmulatedHid.Device d = emulator.device(VID, 0x8042).interfaceNumber(2).manufacturer("Orvanta \u00e9")
+                .product("Widget").add();
+        EmulatedHid.Device bare = emulator.device(VID, 0x0043).add();
+        long h = handle();   // no device open: the node is opened for the ioctls alone
+        byte[] name = new byte[256];
+        byte[] phys = new byte[256];
+        assertArrayEquals(new int[] {3, VID, 0x8042}, HIDNatives._hid_get_raw_info(h, d.path(), name, phys));
+        assertEquals("Orvanta \u00e9 Widget", text(name));
+        assertTrue(text(phys).matches("usb-0000:00:14\\.0-[0-9]+/input2"), text(phys));
+        assertEquals(0, HIDNatives._hid_errno(h));
+        // cut to fit, the last byte 0; what the arrays hold beyond 256 bytes stays
+        byte[] shortName = {9, 9, 9, 9, 9};
+        byte[] longPhys = new byte[300];
+        Arrays.fill(longPhys, (byte) 9);
+        HIDNatives._hid_get_raw_info(h, d.path(), shortName, longPhys);
+        assertArrayEquals(new byte[] {'O', 'r', 'v', 'a', 0}, shortName);
+        assertEquals(text(phys), text(longPhys));
+        assertEquals(9, longPhys[299]);
+        HIDNatives._hid_get_raw_info(h, bare.path(), name, phys);
+        assertEquals("", text(name));   // no names: the kernel's is empty
+
+        String raw = "_1hid_1get_1raw_1info";
+        assertRaisesIn("details.cpp", "Path is invalid.", raw, () -> HIDNatives._hid_get_raw_info(h, null, name, phys));
+        assertRaisesIn("details.cpp", "Buffer is invalid.", raw,
+                () -> HIDNatives._hid_get_raw_info(h, d.path(), null, phys));
+        assertRaisesIn("details.cpp", "Buffer is invalid.", raw,
+                () -> HIDNatives._hid_get_raw_info(h, d.path(), name, new byte[1]));
+        // what the node is not, by the system's error number
+        Object[][] failures = {{"/dev/hidraw-none", 2}, {"/dev/null", 25}, {"/", 25}};
+        for (Object[] f : failures) {
+            assertRaisesIn("details.cpp", "Raw device info is unavailable.", raw,
+                    () -> HIDNatives._hid_get_raw_info(h, (String) f[0], name, phys));
+            assertEquals(f[1], HIDNatives._hid_errno(h), (String) f[0]);
+        }
+        d.unplug();
+        assertRaisesIn("details.cpp", "Raw device info is unavailable.", raw,
+                () -> HIDNatives._hid_get_raw_info(h, d.path(), name, phys));
+        int gone = HIDNatives._hid_errno(h);
+        assertTrue(gone == 2 || gone == 19, "ENOENT or ENODEV once unplugged: " + gone);
+    }
+
+    /** The bytes before the first 0, as UTF-8. */
+    private static String text(byte[] bytes) {
+        int end = 0;
+        while (end < bytes.length && bytes[end] != 0) {
+            end++;
+        }
+        return new String(bytes, 0, end, java.nio.charset.StandardCharsets.UTF_8);
     }
 }

@@ -16,8 +16,9 @@ import java.util.concurrent.CyclicBarrier;
 /**
  * Child-JVM side of the packaging tests. Modes:
  * <ul>
- * <li>{@code tool [--push NAME:HEX] [--feature NAME:HEX] [--plug-later MS] ARGS...}: plugs in the emulated
- * devices echo, keypad and bare, queues input reports and sets feature reports on them,
+ * <li>{@code tool [--push NAME:HEX] [--push-later MS NAME:HEX] [--unplug-later MS NAME] [--feature NAME:HEX]
+ * [--plug-later MS] ARGS...}: plugs in the emulated devices echo, keypad and bare, queues input
+ * reports (now, or MS milliseconds after the tool starts), unplugs one later, sets feature reports,
  * replaces @echo@, @keypad@, @bare@ in ARGS by their paths, runs the tool in this JVM, then
  * prints what the echo device received and its feature reports, and exits with the tool's
  * code;</li>
@@ -100,6 +101,17 @@ public final class ToolHarness {
                     plugLater(emulator, Integer.parseInt(args[++i]));
                     continue;
                 }
+                if (args[i].equals("--push-later")) {
+                    int millis = Integer.parseInt(args[++i]);
+                    String[] what = args[++i].split(":");
+                    later(millis, what[0].equals("keypad") ? keypad : echo, bytes(what[1]));
+                    continue;
+                }
+                if (args[i].equals("--unplug-later")) {
+                    int millis = Integer.parseInt(args[++i]);
+                    later(millis, args[++i].equals("keypad") ? keypad : echo, null);
+                    continue;
+                }
                 if (args[i].equals("--push") || args[i].equals("--feature")) {
                     boolean push = args[i].equals("--push");
                     String[] what = args[++i].split(":");
@@ -137,6 +149,24 @@ public final class ToolHarness {
                 EmulatedHid.Device hot = emulator.device(0x1209, 0x0abc).manufacturer("Orvanta Labs").product("Hot").add();
                 Thread.sleep(millis);
                 hot.unplug();
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        });
+        t.setDaemon(true);
+        t.start();
+    }
+
+    /** After millis, queues report on device (while the tool runs), or unplugs it (report null). */
+    private static void later(int millis, EmulatedHid.Device device, byte[] report) {
+        Thread t = new Thread(() -> {
+            try {
+                Thread.sleep(millis);
+                if (report == null) {
+                    device.unplug();
+                } else if (device.pushInput(report) != 0) {
+                    System.out.println("DEVICE input not queued");
+                }
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
             }

@@ -19,7 +19,7 @@ class ToolTest {
     private static final Pattern NATIVE_LOCATION =
             Pattern.compile("\n  at Java_com_orvanta_jni_HIDClassConnector_\\S+ \\(\\S*portula\\.cpp:[1-9][0-9]*\\)\n");
 
-    private static ChildJvm tool(String... args) throws Exception {
+    static ChildJvm tool(String... args) throws Exception {
         List<String> all = new ArrayList<>(List.of("tool"));
         all.addAll(List.of(args));
         return JarTest.harness(ChildJvm.property("portula.java.emulated"), ChildJvm.property("portula.jar"),
@@ -256,20 +256,31 @@ class ToolTest {
         assertEquals(List.of(
                 "{\"source\":\"" + raw + "\",\"bytes\":52,\"reports\":[{\"type\":\"input\",\"id\":0,\"bytes\":4," + fields + "}]}",
                 "{\"source\":\"" + broken + "\",\"error\":\"End Collection without Collection\",\"offset\":2}",
-                "{\"source\":\"" + badRecording + "\",\"error\":\"line 1: R: takes a length, then that many bytes in hex\","
+                "{\"source\":\"" + badRecording + "\",\"error\":\"line 1: R: says 3 bytes, but 2 follow\","
                         + "\"offset\":null}",
                 "{\"source\":\"" + recording + "\",\"bytes\":52,\"reports\":[{\"type\":\"input\",\"id\":0,\"bytes\":4," + fields
                         + "}]}"),
                 List.of(json.out.split("\n")), json.all());
 
-        // a directory or a device node is not read (a hidraw node would give reports, not its descriptor)
+        // a directory or another node is not read (a hidraw node would give reports, not its descriptor)
         ChildJvm failed = tool("descriptor", broken.toString(), dir.resolve("none").toString(), dir.toString(),
                 "/dev/null");
         assertEquals(1, failed.exit, failed.all());
         assertEquals("portula descriptor: " + broken + ": offset 2: End Collection without Collection\n"
                 + "portula descriptor: " + dir.resolve("none") + ": no such file\n"
-                + "portula descriptor: " + dir + ": not a regular file\n"
-                + "portula descriptor: /dev/null: not a regular file\n", failed.err, failed.all());
+                + "portula descriptor: " + dir + ": not a regular file, nor a HID device the system lists\n"
+                + "portula descriptor: /dev/null: not a regular file, nor a HID device the system lists\n",
+                failed.err, failed.all());
+        // a hidraw node: its descriptor as the kernel keeps it, beside a file's
+        ChildJvm node = tool("descriptor", "@keypad@", raw.toString());
+        assertEquals(0, node.exit, node.all());
+        assertTrue(node.out.startsWith("== /dev/hidraw1: 33 bytes (1209:0002 \"Orvanta Labs\" \"Keypad \u00e9"
+                + " \u4e2d\u6587\")\n 0  06 00 ff        Usage Page (0xff00)\n"), node.all());
+        assertTrue(node.out.contains("\ninput report 0: 64 bytes\n"), node.all());
+        assertTrue(node.out.contains("\n== " + raw + ": 52 bytes\n"), node.all());
+        ChildJvm nodeJson = tool("descriptor", "--json", "@bare@");
+        assertEquals(0, nodeJson.exit, nodeJson.all());
+        assertTrue(nodeJson.out.startsWith("{\"source\":\"/dev/hidraw2\",\"bytes\":33,\"reports\":["), nodeJson.all());
         assertEquals(2, tool("descriptor").exit);
         assertEquals(2, tool("descriptor", "--jsn", raw.toString()).exit);
         assertEquals(2, tool("descriptor", raw.toString(), "--json").exit);
@@ -277,14 +288,15 @@ class ToolTest {
 
     @Test
     void helpAndUsageErrors() throws Exception {
-        for (String command : new String[] {"list", "open", "write", "read", "feature", "watch", "descriptor"}) {
+        String[] commands = {"list", "open", "write", "read", "feature", "watch", "descriptor", "record", "decode"};
+        for (String command : commands) {
             ChildJvm help = tool(command, "--help");
             assertEquals(0, help.exit, help.all());
             assertTrue(help.out.startsWith("usage: java -jar portula.jar " + command), help.all());
         }
         ChildJvm overall = tool("--help");
         assertEquals(0, overall.exit, overall.all());
-        for (String command : new String[] {"list", "open", "write", "read", "feature", "watch", "descriptor"}) {
+        for (String command : commands) {
             assertTrue(overall.out.contains("\n  " + command + " "), overall.all());
         }
         assertEquals(2, tool().exit);
