@@ -219,7 +219,10 @@ public final class DeviceSpec {
          * @return this builder
          */
         public Builder releaseNumber(int releaseNumber) {
-            this.releaseNumber = checkId("release", releaseNumber);
+            if (releaseNumber < 0 || releaseNumber > 0xFFFF) {
+                throw new IllegalArgumentException("a release number is 0 to 65535, not " + releaseNumber);
+            }
+            this.releaseNumber = releaseNumber;
             return this;
         }
 

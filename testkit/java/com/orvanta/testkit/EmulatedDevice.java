@@ -149,8 +149,8 @@ public final class EmulatedDevice {
      * Unplugs the device, as pulling its cable would: it leaves
      * {@link com.orvanta.hid.Hid#devices()}, a {@link com.orvanta.hid.HidWatch}
      * hears it detached, and the application's open device fails with
-     * {@link com.orvanta.hid.HidException.Reason#DEVICE_GONE} (after the input
-     * reports still queued, which a read gets first). Does nothing if unplugged.
+     * {@link com.orvanta.hid.HidException.Reason#DEVICE_GONE}. Does nothing if
+     * unplugged.
      */
     public void unplug() {
         device.unplug();
