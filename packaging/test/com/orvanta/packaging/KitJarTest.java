@@ -40,9 +40,14 @@ class KitJarTest {
     @TempDir
     Path temp;
 
-    /** What java -jar portula-testkit.jar env prints, run by java with the cache in temp. */
+    /** java -jar portula-testkit.jar env, with the cache in cache. */
     static ChildJvm env(String java, Path cache, String... more) throws Exception {
-        List<String> args = new ArrayList<>(List.of("-jar", KIT, "env"));
+        return env(java, KIT, cache, more);
+    }
+
+    /** java -jar kit env, with the cache in cache. */
+    static ChildJvm env(String java, String kit, Path cache, String... more) throws Exception {
+        List<String> args = new ArrayList<>(List.of("-jar", kit, "env"));
         args.addAll(List.of(more));
         return ChildJvm.run(Map.of("XDG_CACHE_HOME", cache.toString()), java, List.of(), List.of(),
                 args.toArray(new String[0]));

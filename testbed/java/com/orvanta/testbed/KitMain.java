@@ -20,6 +20,7 @@ public final class KitMain {
     private KitMain() {
     }
 
+    /** Runs the command and exits with its code. */
     public static void main(String[] args) {
         System.exit(run(args));
     }
