@@ -140,6 +140,15 @@ class KitJarTest {
         assertEquals(1, foreign.exit, foreign.all());
         assertEquals("", foreign.out);
         assertTrue(foreign.err.contains(KIT + " is not a shared library for x86-64"), foreign.err);
+        // a platform whose umockdev is not installed here, and one the kit has no files for
+        ChildJvm arm64 = ChildJvm.run(Map.of("XDG_CACHE_HOME", cache.toString()), java, List.of("-Dos.arch=aarch64"),
+                List.of(), "-jar", KIT, "env");
+        assertEquals(1, arm64.exit, arm64.all());
+        assertTrue(arm64.err.contains("libumockdev-preload.so.0 for aarch64 is not installed: install umockdev"
+                + " (Debian and Ubuntu: apt install umockdev:arm64), or give --umockdev FILE"), arm64.err);
+        ChildJvm mips = ChildJvm.run(java, List.of("-Dos.arch=mips64"), List.of(), "-jar", KIT, "env");
+        assertEquals(1, mips.exit, mips.all());
+        assertTrue(mips.err.contains("no kit for os.arch=mips64"), mips.err);
         ChildJvm usage = ChildJvm.run(java, List.of(), List.of(), "-jar", KIT, "envy");
         assertEquals(2, usage.exit, usage.all());
         assertTrue(usage.err.startsWith("usage: java -jar portula-testkit.jar env [--umockdev FILE]"), usage.err);
