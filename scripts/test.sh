@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds every platform's library and runs every test:
 #   linux64           C++ tests, JUnit suite (-Xcheck:jni), export and ABI checks: x86-64;
+#                     the test kit's suite, its jar, and examples/scale under Maven;
 #                     where a JDK 24 or later is installed (the newest under /usr/lib/jvm),
 #                     the suite again on it (illegal native access denied, the class path
 #                     granted it), and the tool, the demo, jlink and Surefire on it: any
@@ -11,7 +12,8 @@
 #   linux32-qemu      the i386 tests again, always under qemu-i386 -Xint
 #   linux-aarch64     C++ tests and JUnit suite in the arm64 JVM under qemu-aarch64
 #   linux-arm         C++ tests and JUnit suite in the armhf JVM under qemu-arm
-#   dist              the jar with all four libraries, once linux64, linux32,
+#   dist              the jar with all four libraries, and the test kit's with all four
+#                     emulators (in each platform's JVM), once linux64, linux32,
 #                     linux-aarch64 and linux-arm are built
 #   fuzz (last)       2 minutes of the hostile-device fuzzer (ASan/UBSan) and its coverage
 # PORTULA_PRESETS="linux64 linux32" picks a subset.

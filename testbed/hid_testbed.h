@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,9 +22,17 @@ namespace testbed {
 // True when libumockdev-preload is loaded into this process.
 bool preload_active();
 
+// How a device is attached: the kernel's BUS_ numbers.
+enum class Bus : std::uint16_t { usb = 0x03, bluetooth = 0x05, i2c = 0x18, spi = 0x1C };
+
 struct DeviceConfig {
   std::uint16_t vendor_id = 0;
   std::uint16_t product_id = 0;
+  // Another bus than USB gets the sysfs tree the kernel gives it, without the
+  // USB levels: hidapi then lists no manufacturer, release 0, interface -1,
+  // and the product as the kernel's name. release, interface_number and
+  // manufacturer are USB's only.
+  Bus bus = Bus::usb;
   std::uint16_t release = 0x0100;  // bcdDevice
   int interface_number = 0;
   // Unset: the sysfs attribute is absent and hidapi reports a null string.
@@ -60,6 +69,12 @@ struct DeviceConfig {
 
 class Testbed;
 
+enum class RequestKind { feature, input };
+// Answers a get-feature (HIDIOCGFEATURE) or get-input (HIDIOCGINPUT) request
+// for a report ID: the report, report ID first, or nullopt to stall it (EPIPE).
+// Called on umockdev's thread, which answers nothing else meanwhile.
+using Responder = std::function<std::optional<std::vector<std::uint8_t>>(RequestKind, std::uint8_t)>;
+
 class Device {
  public:
   static constexpr int kOk = 0;
@@ -88,6 +103,14 @@ class Device {
 
   // What an input report requested with HIDIOCGINPUT returns, report ID first.
   void set_input_report(const std::vector<std::uint8_t>& report);
+
+  // Asks responder instead of the reports set above; an empty one goes back
+  // to them.
+  void answer_requests(Responder responder);
+
+  // The next feature report the host sent, exactly as sent, report ID first;
+  // timeout_ms as for pop_output.
+  std::optional<std::vector<std::uint8_t>> pop_feature(int timeout_ms);
 
   // Unplug: sysfs entries vanish, blocked reads end with EIO, later I/O on
   // open handles fails. Replug: the device comes back at the same path;

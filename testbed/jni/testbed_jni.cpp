@@ -4,9 +4,15 @@
 
 #include <cstring>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -201,6 +207,75 @@ std::map<std::string, std::optional<std::string>> to_map(JNIEnv* env, jobjectArr
   return out;
 }
 
+// Requests of the devices whose requests Java answers: umockdev's thread
+// waits in ask() within a time limit, while the emulator's Java thread takes
+// each and answers it. One per process, never freed: a Java thread that
+// answers late may still reach it after its emulator is gone.
+class RequestChannel {
+ public:
+  std::optional<std::vector<std::uint8_t>> ask(jlong device, testbed::RequestKind kind, std::uint8_t report_id,
+                                               std::chrono::milliseconds limit) {
+    auto request = std::make_shared<Request>();
+    request->device = device;
+    request->kind = kind;
+    request->report_id = report_id;
+    std::unique_lock<std::mutex> lock(mutex_);
+    request->token = next_token_++;
+    waiting_.push_back(request);
+    requests_.notify_all();
+    if (!answered_.wait_for(lock, limit, [&request] { return request->answered; })) {
+      waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), request), waiting_.end());
+      taken_.erase(request->token);
+      return std::nullopt;  // too late: the request stalls
+    }
+    return std::move(request->report);
+  }
+
+  // The next request within timeout_ms, as {token, device, kind (0 feature,
+  // 1 input), report ID}, or none.
+  std::optional<std::vector<jlong>> take(int timeout_ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!requests_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return !waiting_.empty(); }))
+      return std::nullopt;
+    std::shared_ptr<Request> request = waiting_.front();
+    waiting_.pop_front();
+    taken_[request->token] = request;
+    return std::vector<jlong>{request->token, request->device,
+                              request->kind == testbed::RequestKind::feature ? 0 : 1, request->report_id};
+  }
+
+  // A request's answer; one that waited too long is gone, and this does nothing.
+  void answer(jlong token, std::optional<std::vector<std::uint8_t>> report) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = taken_.find(token);
+    if (found == taken_.end()) return;
+    found->second->report = std::move(report);
+    found->second->answered = true;
+    taken_.erase(found);
+    answered_.notify_all();
+  }
+
+ private:
+  struct Request {
+    jlong token = 0;
+    jlong device = 0;
+    testbed::RequestKind kind = testbed::RequestKind::feature;
+    std::uint8_t report_id = 0;
+    bool answered = false;
+    std::optional<std::vector<std::uint8_t>> report;
+  };
+  std::mutex mutex_;
+  std::condition_variable requests_, answered_;
+  std::deque<std::shared_ptr<Request>> waiting_;
+  std::map<jlong, std::shared_ptr<Request>> taken_;
+  jlong next_token_ = 1;
+};
+
+RequestChannel& requests() {
+  static RequestChannel* const channel = new RequestChannel();
+  return *channel;
+}
+
 }  // namespace
 
 extern "C" {
@@ -225,7 +300,7 @@ JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeDestroy(JNIEnv
 }
 
 JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAddDevice(
-    JNIEnv* env, jclass, jlong handle, jint vendor_id, jint product_id, jint release,
+    JNIEnv* env, jclass, jlong handle, jint vendor_id, jint product_id, jint bus, jint release,
     jint interface_number, jstring manufacturer, jstring product, jstring serial,
     jbyteArray report_descriptor, jint flags, jint node_mode, jobjectArray raw_names,
     jobjectArray attribute_keys, jobjectArray attribute_values, jobjectArray uevent_keys,
@@ -234,6 +309,7 @@ JNIEXPORT jlong JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAddDevice(
     testbed::DeviceConfig config;
     config.vendor_id = to_u16(vendor_id, "vendorId");
     config.product_id = to_u16(product_id, "productId");
+    config.bus = static_cast<testbed::Bus>(to_u16(bus, "bus"));
     config.release = to_u16(release, "release");
     config.interface_number = interface_number;
     config.manufacturer = to_utf8(env, manufacturer);
@@ -288,6 +364,51 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePopOutpu
     JNIEnv* env, jclass, jlong handle, jint timeout_ms) {
   return guarded(env, jbyteArray{nullptr},
                  [&] { return to_java(env, device(handle).pop_output(timeout_ms)); });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePopFeature(
+    JNIEnv* env, jclass, jlong handle, jint timeout_ms) {
+  return guarded(env, jbyteArray{nullptr},
+                 [&] { return to_java(env, device(handle).pop_feature(timeout_ms)); });
+}
+
+// limit_ms > 0: the device's requests go to Java, each answered within it;
+// 0: back to the reports set.
+JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAnswerRequests(JNIEnv* env, jclass,
+                                                                                jlong handle, jint limit_ms) {
+  guarded_void(env, [&] {
+    if (limit_ms <= 0) {
+      device(handle).answer_requests(nullptr);
+      return;
+    }
+    const std::chrono::milliseconds limit(limit_ms);
+    device(handle).answer_requests([handle, limit](testbed::RequestKind kind, std::uint8_t report_id) {
+      return requests().ask(handle, kind, report_id, limit);
+    });
+  });
+}
+
+JNIEXPORT jlongArray JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeTakeRequest(JNIEnv* env, jclass,
+                                                                                   jint timeout_ms) {
+  return guarded(env, jlongArray{nullptr}, [&]() -> jlongArray {
+    const auto request = requests().take(timeout_ms);
+    if (!request) return nullptr;
+    jlongArray array = env->NewLongArray(static_cast<jsize>(request->size()));
+    check(env);
+    env->SetLongArrayRegion(array, 0, static_cast<jsize>(request->size()), request->data());
+    check(env);
+    return array;
+  });
+}
+
+// report null: the request stalls
+JNIEXPORT void JNICALL Java_com_orvanta_testbed_EmulatedHid_nativeAnswerRequest(JNIEnv* env, jclass, jlong token,
+                                                                               jbyteArray report) {
+  guarded_void(env, [&] {
+    std::optional<std::vector<std::uint8_t>> answer;
+    if (report) answer = to_bytes(env, report);
+    requests().answer(token, std::move(answer));
+  });
 }
 
 JNIEXPORT jint JNICALL Java_com_orvanta_testbed_EmulatedHid_nativePendingOutputs(JNIEnv* env,

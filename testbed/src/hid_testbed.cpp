@@ -87,6 +87,31 @@ GQuark core_quark() {
   return quark;
 }
 
+// The kernel's name for a device: a USB one's joins its manufacturer and
+// product (usbhid), another bus's is the device's own name.
+std::string kernel_name(const DeviceConfig& cfg) {
+  const std::string product = up_to_nul(cfg.product.value_or(""));
+  if (cfg.bus != Bus::usb) return utf8_prefix(product, kMaxHidNameSize);
+  return utf8_prefix(up_to_nul(cfg.manufacturer.value_or("")) + (cfg.manufacturer && cfg.product ? " " : "") +
+                         product,
+                     kMaxHidNameSize);
+}
+
+// HID_PHYS as each bus's driver sets it.
+std::string kernel_phys(const DeviceConfig& cfg, int index) {
+  switch (cfg.bus) {
+    case Bus::usb:
+      return "usb-0000:00:14.0-" + std::to_string(index + 1) + "/input" + std::to_string(cfg.interface_number);
+    case Bus::bluetooth:
+      return "00:1a:7d:da:71:13";  // the adapter's address
+    case Bus::i2c:
+      return "i2c-PNP0C50:" + hex(static_cast<unsigned>(index), 2, true);
+    case Bus::spi:
+      return "spi-PNP0C51:" + hex(static_cast<unsigned>(index), 2, true);
+  }
+  return "";
+}
+
 // Device state shared with umockdev's worker thread. The ioctl handler owns
 // a reference, so clients that outlive the Device still find it.
 struct Core {
@@ -96,12 +121,8 @@ struct Core {
                    : cfg.numbered_reports ? detail::numbered_descriptor()
                                           : detail::unnumbered_descriptor()),
         path("/dev/hidraw" + std::to_string(index)),
-        hid_name(utf8_prefix(up_to_nul(cfg.manufacturer.value_or("")) +
-                                 (cfg.manufacturer && cfg.product ? " " : "") +
-                                 up_to_nul(cfg.product.value_or("")),
-                             kMaxHidNameSize)),
-        hid_phys("usb-0000:00:14.0-" + std::to_string(index + 1) + "/input" +
-                 std::to_string(cfg.interface_number)) {}
+        hid_name(kernel_name(cfg)),
+        hid_phys(kernel_phys(cfg, index)) {}
 
   const DeviceConfig config;
   const Report descriptor;
@@ -111,8 +132,11 @@ struct Core {
 
   mutable std::mutex mutex;
   std::condition_variable output_ready;
+  std::condition_variable feature_ready;
   std::deque<Report> inputs;
   std::deque<Report> outputs;
+  std::deque<Report> sent_features;
+  Responder responder;  // when set, asked instead of features and requested_inputs
   std::deque<GObjectPtr<UMockdevIoctlClient>> parked_reads;
   std::map<std::uint8_t, Report> features;
   std::map<std::uint8_t, Report> requested_inputs;
@@ -186,6 +210,7 @@ void disconnect_locked(Core& core) {
   for (auto& reader : core.parked_reads) umockdev_ioctl_client_complete(reader.get(), -1, EIO);
   core.parked_reads.clear();
   core.output_ready.notify_all();
+  core.feature_ready.notify_all();
 }
 
 // Client memory an ioctl argument points to; written back on completion.
@@ -203,18 +228,33 @@ long copy_string(UMockdevIoctlData* arg, std::size_t size, const std::string& te
   return static_cast<long>(count);
 }
 
-// GET_REPORT: the report whose ID the client's buffer starts with.
-long copy_report(UMockdevIoctlData* arg, std::size_t size, const std::map<std::uint8_t, Report>& reports) {
+// GET_REPORT: the report whose ID the client's buffer starts with, from the
+// responder (asked with the lock released) or the reports set.
+long copy_report(Core& core, std::unique_lock<std::mutex>& lock, UMockdevIoctlClient* client,
+                 UMockdevIoctlData* arg, std::size_t size, RequestKind kind) {
   auto memory = client_memory(arg, size);
   if (!memory) return -EINVAL;
-  const auto found = reports.find(memory->data[0]);
-  if (found == reports.end()) return -EPIPE;  // the device stalls the request
-  const std::size_t count = std::min(size, found->second.size());
-  std::memcpy(memory->data, found->second.data(), count);
+  const std::uint8_t report_id = memory->data[0];
+  std::optional<Report> report;
+  if (core.responder) {
+    const Responder responder = core.responder;  // may be replaced while it runs
+    lock.unlock();
+    report = responder(kind, report_id);
+    lock.lock();
+    if (!is_current(core, client)) return -ENODEV;  // unplugged meanwhile
+  } else {
+    const auto& reports = kind == RequestKind::feature ? core.features : core.requested_inputs;
+    const auto found = reports.find(report_id);
+    if (found != reports.end()) report = found->second;
+  }
+  if (!report || report->empty()) return -EPIPE;  // the device stalls the request
+  const std::size_t count = std::min(size, report->size());
+  std::memcpy(memory->data, report->data(), count);
   return static_cast<long>(count);
 }
 
-long answer_ioctl(Core& core, unsigned long request, UMockdevIoctlData* arg) {
+long answer_ioctl(Core& core, std::unique_lock<std::mutex>& lock, UMockdevIoctlClient* client,
+                  unsigned long request, UMockdevIoctlData* arg) {
   if (_IOC_TYPE(request) != 'H') return -ENOTTY;
   const std::size_t size = _IOC_SIZE(request);
   switch (_IOC_NR(request)) {
@@ -239,7 +279,7 @@ long answer_ioctl(Core& core, unsigned long request, UMockdevIoctlData* arg) {
       auto memory = client_memory(arg, sizeof(hidraw_devinfo));
       if (!memory) return -EFAULT;
       hidraw_devinfo info{};
-      info.bustype = BUS_USB;
+      info.bustype = static_cast<__u32>(core.config.bus);
       info.vendor = static_cast<__s16>(core.config.vendor_id);
       info.product = static_cast<__s16>(core.config.product_id);
       std::memcpy(memory->data, &info, sizeof info);
@@ -254,13 +294,17 @@ long answer_ioctl(Core& core, unsigned long request, UMockdevIoctlData* arg) {
     case _IOC_NR(HIDIOCSFEATURE(0)): {
       auto memory = client_memory(arg, size);
       if (!memory) return -EINVAL;
-      core.features[memory->data[0]] = Report(memory->data, memory->data + size);
+      Report report(memory->data, memory->data + size);
+      core.features[report[0]] = report;
+      if (core.sent_features.size() >= kOutputQueueLimit) core.sent_features.pop_front();
+      core.sent_features.push_back(std::move(report));
+      core.feature_ready.notify_all();
       return static_cast<long>(size);
     }
     case _IOC_NR(HIDIOCGFEATURE(0)):
-      return copy_report(arg, size, core.features);
+      return copy_report(core, lock, client, arg, size, RequestKind::feature);
     case _IOC_NR(HIDIOCGINPUT(0)):
-      return copy_report(arg, size, core.requested_inputs);
+      return copy_report(core, lock, client, arg, size, RequestKind::input);
     default:
       return -ENOTTY;
   }
@@ -325,9 +369,9 @@ gboolean on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   long result;
   {
-    std::lock_guard<std::mutex> lock(core.mutex);
+    std::unique_lock<std::mutex> lock(core.mutex);
     result = is_current(core, client)
-                 ? answer_ioctl(core, request, umockdev_ioctl_client_get_arg(client))
+                 ? answer_ioctl(core, lock, client, request, umockdev_ioctl_client_get_arg(client))
                  : -ENODEV;
   }
   if (result < 0)
@@ -441,6 +485,7 @@ struct Device::Impl {
       std::lock_guard<std::mutex> lock(core->mutex);
       disconnect_locked(*core);
       ring_doorbell(*core);
+      core->responder = nullptr;  // the handler keeps the core, not what the responder holds
     }
     detach();  // the sysfs entries go with the testbed's directory
   }
@@ -522,8 +567,8 @@ struct Device::Impl {
     return fifo;
   }
 
-  // The tree hidapi's hidraw back end reads: usb device, interface, hid, hidraw.
-  void create_sysfs() {
+  // A USB device and its interface; returns the interface's sysfs path.
+  std::string create_usb_levels() {
     const DeviceConfig& cfg = core->config;
     const std::string port = "1-" + std::to_string(index + 1);
     const std::string product_key =
@@ -544,11 +589,12 @@ struct Device::Impl {
     if (cfg.product) usb_attributes.emplace_back("product", up_to_nul(*cfg.product) + "\n");
     if (cfg.serial) usb_attributes.emplace_back("serial", up_to_nul(*cfg.serial) + "\n");
     Pairs replaced = apply_overrides(cfg, "usb", usb_attributes);
-    sysfs_usb = add_sysfs_device(bed, "usb", "pci0000:00/0000:00:14.0/usb1/" + port, "",
-                                 usb_attributes,
-                                 {{"DEVTYPE", "usb_device"}, {"PRODUCT", product_key},
-                                  {"TYPE", "0/0/0"}, {"BUSNUM", "001"}, {"DEVNUM", devnum}});
-    write_attributes(bed, sysfs_usb, replaced);
+    const std::string usb = add_sysfs_device(bed, "usb", "pci0000:00/0000:00:14.0/usb1/" + port, "",
+                                             usb_attributes,
+                                             {{"DEVTYPE", "usb_device"}, {"PRODUCT", product_key},
+                                              {"TYPE", "0/0/0"}, {"BUSNUM", "001"}, {"DEVNUM", devnum}});
+    write_attributes(bed, usb, replaced);
+    sysfs_parents.push_back(usb);
 
     Pairs interface_attributes = {
         {"bInterfaceNumber", hex(static_cast<unsigned>(cfg.interface_number), 2) + "\n"},
@@ -558,19 +604,45 @@ struct Device::Impl {
         {"bAlternateSetting", " 0\n"},
         {"bNumEndpoints", "02\n"}};
     replaced = apply_overrides(cfg, "interface", interface_attributes);
-    sysfs_interface = add_sysfs_device(
-        bed, "usb", port + ":1.0", sysfs_usb, interface_attributes,
+    const std::string interface = add_sysfs_device(
+        bed, "usb", port + ":1.0", usb, interface_attributes,
         {{"DEVTYPE", "usb_interface"}, {"INTERFACE", "3/0/0"}, {"PRODUCT", product_key}});
-    write_attributes(bed, sysfs_interface, replaced);
+    write_attributes(bed, interface, replaced);
+    sysfs_parents.push_back(interface);
+    return interface;
+  }
+
+  // The tree hidapi's hidraw back end reads: for USB a usb device, its
+  // interface, hid, hidraw; for another bus that bus's device (Bluetooth: the
+  // uhid device, shared, left out), hid, hidraw.
+  void create_sysfs() {
+    const DeviceConfig& cfg = core->config;
+    sysfs_parents.clear();
+    std::string hid_parent;
+    if (cfg.bus == Bus::usb) {
+      hid_parent = create_usb_levels();
+    } else if (cfg.bus == Bus::i2c || cfg.bus == Bus::spi) {
+      // the bus's client device, named as ACPI enumerates it
+      const bool i2c = cfg.bus == Bus::i2c;
+      const std::string client = (i2c ? "PNP0C50:" : "PNP0C51:") + hex(static_cast<unsigned>(index), 2, true);
+      hid_parent = add_sysfs_device(
+          bed, i2c ? "i2c" : "spi",
+          (i2c ? "pci0000:00/0000:00:15.0/i2c_designware.0/i2c-1/i2c-"
+               : "pci0000:00/0000:00:1e.2/pxa2xx-spi.2/spi_master/spi2/spi-") + client,
+          "", {{"name", client + "\n"}, {"modalias", "acpi:" + client.substr(0, 7) + ":\n"}},
+          {{"DRIVER", i2c ? "i2c_hid_acpi" : "spi_hid"}, {"MODALIAS", "acpi:" + client.substr(0, 7) + ":"}});
+      sysfs_parents.push_back(hid_parent);
+    }
+    const std::string bus = hex(static_cast<unsigned>(cfg.bus), 4, true);
 
     // hidapi skips a device unless HID_ID, HID_NAME and HID_UNIQ are all
     // there. The kernel's order: lines a name adds come before HID_UNIQ.
-    const std::string hid_device = "0003:" + hex(cfg.vendor_id, 4, true) + ":" +
+    const std::string hid_device = bus + ":" + hex(cfg.vendor_id, 4, true) + ":" +
                                    hex(cfg.product_id, 4, true) + "." + hex(index + 1, 4, true);
     Pairs hid_attributes = {
         {"country", "00\n"},
         {"report_descriptor", std::string(core->descriptor.begin(), core->descriptor.end())}};
-    replaced = apply_overrides(cfg, "hid", hid_attributes);
+    Pairs replaced = apply_overrides(cfg, "hid", hid_attributes);
     // binary: written below with the replaced ones
     for (auto it = hid_attributes.begin(); it != hid_attributes.end(); ++it) {
       if (it->first == "report_descriptor") {
@@ -580,14 +652,15 @@ struct Device::Impl {
       }
     }
     sysfs_hid = add_sysfs_device(
-        bed, "hid", hid_device, sysfs_interface, hid_attributes,
+        bed, "hid", hid_parent.empty() ? "virtual/misc/uhid/" + hid_device : hid_device, hid_parent,
+        hid_attributes,
         apply_uevent_overrides(
             cfg, {{"DRIVER", "hid-generic"},
-                  {"HID_ID", "0003:" + hex(cfg.vendor_id, 8, true) + ":" + hex(cfg.product_id, 8, true)},
+                  {"HID_ID", bus + ":" + hex(cfg.vendor_id, 8, true) + ":" + hex(cfg.product_id, 8, true)},
                   {"HID_NAME", core->hid_name},
                   {"HID_PHYS", core->hid_phys},
                   {"HID_UNIQ", utf8_prefix(up_to_nul(cfg.serial.value_or("")), kMaxHidUniqSize)},
-                  {"MODALIAS", "hid:b0003g0001v" + hex(cfg.vendor_id, 8, true) + "p" +
+                  {"MODALIAS", "hid:b" + bus + "g0001v" + hex(cfg.vendor_id, 8, true) + "p" +
                                    hex(cfg.product_id, 8, true)}}));
     write_attributes(bed, sysfs_hid, replaced);
 
@@ -617,8 +690,10 @@ struct Device::Impl {
   // device only.
   void remove_sysfs() {
     umockdev_testbed_uevent(bed, sysfs_hidraw.c_str(), "remove");
-    for (const std::string* path : {&sysfs_hidraw, &sysfs_hid, &sysfs_interface, &sysfs_usb})
-      umockdev_testbed_remove_device(bed, path->c_str());
+    umockdev_testbed_remove_device(bed, sysfs_hidraw.c_str());
+    umockdev_testbed_remove_device(bed, sysfs_hid.c_str());
+    for (auto parent = sysfs_parents.rbegin(); parent != sysfs_parents.rend(); ++parent)
+      umockdev_testbed_remove_device(bed, parent->c_str());
   }
 
   UMockdevTestbed* const bed;  // the Testbed outlives its devices
@@ -628,7 +703,8 @@ struct Device::Impl {
   GObjectPtr<UMockdevIoctlBase> handler;
   bool attached = false;
   std::mutex plug_mutex;  // serialises unplug and replug
-  std::string sysfs_usb, sysfs_interface, sysfs_hid, sysfs_hidraw;
+  std::vector<std::string> sysfs_parents;  // of the hid level, outermost first
+  std::string sysfs_hid, sysfs_hidraw;
 };
 
 Device::Device(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -674,6 +750,24 @@ void Device::set_input_report(const std::vector<std::uint8_t>& report) {
     throw std::invalid_argument("testbed: an input report has 1 to 16384 bytes");
   std::lock_guard<std::mutex> lock(impl_->core->mutex);
   impl_->core->requested_inputs[report[0]] = report;
+}
+
+void Device::answer_requests(Responder responder) {
+  std::lock_guard<std::mutex> lock(impl_->core->mutex);
+  impl_->core->responder = std::move(responder);
+}
+
+std::optional<std::vector<std::uint8_t>> Device::pop_feature(int timeout_ms) {
+  Core& core = *impl_->core;
+  std::unique_lock<std::mutex> lock(core.mutex);
+  const auto ready = [&core] { return !core.sent_features.empty(); };
+  if (timeout_ms < 0)
+    core.feature_ready.wait(lock, ready);
+  else if (!core.feature_ready.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+    return std::nullopt;
+  Report report = std::move(core.sent_features.front());
+  core.sent_features.pop_front();
+  return report;
 }
 
 std::optional<std::vector<std::uint8_t>> Device::feature_report(std::uint8_t report_id) const {

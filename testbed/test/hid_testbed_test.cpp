@@ -241,6 +241,90 @@ TEST(Io, NumberedReportsKeepTheirIds) {
   EXPECT_EQ(hid_get_feature_report(h.get(), got.data(), got.size()), -1);
 }
 
+// The host asks; a responder answers on umockdev's thread, and the host
+// sees exactly its report, cut to the request, or a stall.
+TEST(Io, RequestsGoToTheResponderAndSentFeaturesQueue) {
+  testbed::Testbed bed;
+  auto& dev = bed.add(config(0x0031));
+  Handle h = open_path(dev.path());
+  ASSERT_TRUE(h);
+  std::vector<std::string> asked;
+  dev.answer_requests([&asked](testbed::RequestKind kind, std::uint8_t id) -> std::optional<Bytes> {
+    asked.push_back((kind == testbed::RequestKind::feature ? "feature " : "input ") + std::to_string(id));
+    if (id == 9) return std::nullopt;
+    return Bytes{id, 0xA0, 0xA1, 0xA2, 0xA3};
+  });
+  Bytes got(4, 0);
+  got[0] = 5;
+  EXPECT_EQ(hid_get_feature_report(h.get(), got.data(), got.size()), 4);
+  EXPECT_EQ(got, (Bytes{5, 0xA0, 0xA1, 0xA2}));
+  got[0] = 6;
+  EXPECT_EQ(hid_get_input_report(h.get(), got.data(), got.size()), 4);
+  got[0] = 9;
+  EXPECT_EQ(hid_get_feature_report(h.get(), got.data(), got.size()), -1);
+  EXPECT_EQ(errno, EPIPE);
+  EXPECT_EQ(asked, (std::vector<std::string>{"feature 5", "input 6", "feature 9"}));
+
+  const Bytes first = pattern(5, 0x07, 1), second = pattern(3, 0x00, 2);
+  ASSERT_EQ(hid_send_feature_report(h.get(), first.data(), first.size()), 5);
+  ASSERT_EQ(hid_send_feature_report(h.get(), second.data(), second.size()), 3);
+  EXPECT_EQ(dev.pop_feature(1000), first);
+  EXPECT_EQ(dev.pop_feature(0), second);
+  EXPECT_EQ(dev.pop_feature(0), std::nullopt);
+
+  dev.answer_requests(nullptr);  // back to the reports sent or set
+  got[0] = 7;
+  EXPECT_EQ(hid_get_feature_report(h.get(), got.data(), got.size()), 4);
+  EXPECT_EQ(got, Bytes(first.begin(), first.begin() + 4));
+}
+
+// Each bus as the kernel builds it: hidapi lists the kernel's name as the
+// product and no manufacturer, release or interface; HIDIOCGRAWINFO tells
+// the bus. Unplug and replug rebuild the tree.
+TEST(Enumeration, OtherBusesAsTheKernelShowsThem) {
+  testbed::Testbed bed;
+  const std::pair<testbed::Bus, hid_bus_type> buses[] = {
+      {testbed::Bus::bluetooth, HID_API_BUS_BLUETOOTH},
+      {testbed::Bus::i2c, HID_API_BUS_I2C},
+      {testbed::Bus::spi, HID_API_BUS_SPI}};
+  std::uint16_t pid = 0x0090;
+  for (const auto& [bus, hidapi_bus] : buses) {
+    auto cfg = config(pid);
+    cfg.bus = bus;
+    cfg.manufacturer.reset();
+    auto& dev = bed.add(cfg);
+    for (int plug = 0; plug < 2; ++plug) {
+      auto list = enumerate(0x1d50, pid);
+      ASSERT_EQ(count(list), 1) << static_cast<int>(bus);
+      EXPECT_EQ(list->bus_type, hidapi_bus);
+      EXPECT_EQ(list->path, dev.path());
+      EXPECT_STREQ(list->manufacturer_string, L"");
+      EXPECT_STREQ(list->product_string, L"Widget");
+      EXPECT_STREQ(list->serial_number, (L"SN-" + std::to_wstring(pid)).c_str());
+      EXPECT_EQ(list->release_number, 0);
+      EXPECT_EQ(list->interface_number, -1);
+      EXPECT_EQ(list->usage_page, 0xFF00);
+      Handle h = open_path(dev.path());
+      ASSERT_TRUE(h);
+      const hid_device_info* own = hid_get_device_info(h.get());  // through the node's fstat
+      ASSERT_NE(own, nullptr) << hid_error(h.get());
+      EXPECT_EQ(own->bus_type, hidapi_bus);
+      const int fd = ::open(dev.path().c_str(), O_RDWR | O_CLOEXEC);
+      ASSERT_GE(fd, 0);
+      hidraw_devinfo info{};
+      ASSERT_EQ(::ioctl(fd, HIDIOCGRAWINFO, &info), 0);
+      EXPECT_EQ(info.bustype, static_cast<__u32>(bus));
+      EXPECT_EQ(static_cast<std::uint16_t>(info.product), pid);
+      ::close(fd);
+      h.reset();
+      dev.unplug();
+      EXPECT_EQ(count(enumerate(0x1d50, pid)), 0);
+      dev.replug();
+    }
+    ++pid;
+  }
+}
+
 TEST(Hotplug, UnplugEndsBlockedReadAndLeavesEnumeration) {
   testbed::Testbed bed;
   auto& dev = bed.add(config(0x0040));

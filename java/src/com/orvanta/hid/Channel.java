@@ -1,6 +1,7 @@
 package com.orvanta.hid;
 
 import com.orvanta.hid.HidException.Reason;
+import com.orvanta.hid.internal.OpenDevices;
 import com.orvanta.jni.HIDClassConnector;
 import com.orvanta.jni.HIDNatives;
 import com.orvanta.jni.exceptions.HIDException;
@@ -59,7 +60,9 @@ final class Channel implements Runnable {
     static Channel open(String path) throws HidException {
         long reader = openHandle(path);
         try {
-            return new Channel(path, reader, openHandle(path));
+            Channel channel = new Channel(path, reader, openHandle(path));
+            OpenDevices.opened(channel, path);
+            return channel;
         } catch (HidException e) {
             HIDClassConnector._free(reader);
             throw e;
@@ -88,6 +91,7 @@ final class Channel implements Runnable {
         if (released.getAndSet(true)) {
             return;
         }
+        OpenDevices.closed(this);
         closed = true;
         wake();
         readLock.lock();

@@ -75,6 +75,42 @@ class DistJarTest {
         }
     }
 
+    @Test
+    void theDistKitHoldsEachPlatformsEmulatorAndTheKitsModule() throws Exception {
+        String kit = ChildJvm.property("portula.dist.testkit.jar");
+        try (JarFile jar = new JarFile(kit)) {
+            int[][] expected = {{2, 62}, {1, 3}, {2, 183}, {1, 40}};
+            String[] arches = {"x86-64", "x86", "aarch64", "arm"};
+            for (int i = 0; i < arches.length; i++) {
+                String bits = expected[i][0] == 2 ? "64" : "32";
+                for (String file : new String[] {"libportula_testbed" + bits + ".so", "libtestbed_fstat.so"}) {
+                    int[] found = elf(jar, "linux-" + arches[i] + "/" + file);
+                    assertEquals(expected[i][0], found[0], arches[i] + "/" + file + ": ELF class");
+                    assertEquals(expected[i][1], found[1], arches[i] + "/" + file + ": ELF machine");
+                }
+            }
+        }
+        assertEquals(module(ChildJvm.property("portula.testkit.jar")), module(kit));
+    }
+
+    /**
+     * Each platform's JVM, started as the kit's users start theirs: env run in
+     * it (with that platform's umockdev, which set-up unpacks outside the
+     * system), then the kit from the dist jars.
+     */
+    @ParameterizedTest
+    @ValueSource(strings = {"x86-64", "x86", "aarch64", "arm"})
+    void theDistKitEmulatesInEachPlatformsJvm(String arch) throws Exception {
+        String[] jvm = ChildJvm.property("portula.dist.kit." + arch).split("\\|");   // java-plain|umockdev
+        String kit = ChildJvm.property("portula.dist.testkit.jar");
+        Path cache = temp.resolve("cache");
+        ChildJvm env = KitJarTest.env(jvm[0], kit, cache, "--umockdev", jvm[1]);
+        assertEquals(0, env.exit, env.all());
+        assertEquals(cache + "/portula/2.0.0/" + arch + "/libtestbed_fstat.so " + jvm[1], env.out.trim());
+        KitJarTest.assertKit(KitJarTest.kit(jvm[0], env.out.trim(), cache, JAR, kit,
+                List.of("-Djava.io.tmpdir=" + temp)));
+    }
+
     @ParameterizedTest
     @ValueSource(strings = {"x86-64", "x86", "aarch64", "arm"})
     void runsTheToolInEachPlatformsJvm(String arch) throws Exception {

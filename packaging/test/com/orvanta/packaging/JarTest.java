@@ -220,7 +220,8 @@ class JarTest {
     /**
      * The module exports exactly the packages that hold public types, but the
      * tool's: a package added to the API must be added to
-     * java/module/module-info.java too.
+     * java/module/module-info.java too. The test kit's hook is exported to the
+     * kit alone.
      */
     @Test
     void moduleExportsEveryPackageOfPublicTypesButTheTools() throws Exception {
@@ -230,10 +231,16 @@ class JarTest {
         assertFalse(module.isAutomatic(), "no module-info.class: " + module);
         assertEquals("com.orvanta.tool.Main", module.mainClass().orElse(null));
         Set<String> exported = new TreeSet<>();
+        Set<String> toTheKit = new TreeSet<>();
         for (ModuleDescriptor.Exports export : module.exports()) {
-            assertFalse(export.isQualified(), export.toString());
-            exported.add(export.source());
+            if (export.isQualified()) {
+                assertEquals(Set.of("com.orvanta.portula.testkit"), export.targets(), export.toString());
+                toTheKit.add(export.source());
+            } else {
+                exported.add(export.source());
+            }
         }
+        assertEquals(Set.of("com.orvanta.hid.internal"), toTheKit);
         Set<String> publicApi = new TreeSet<>();
         try (JarFile file = new JarFile(jar.toFile());
                 URLClassLoader loader = new URLClassLoader(new URL[] {jar.toUri().toURL()}, null)) {
@@ -248,6 +255,7 @@ class JarTest {
             }
         }
         assertTrue(publicApi.remove("com.orvanta.tool"), publicApi.toString());
+        assertTrue(publicApi.remove("com.orvanta.hid.internal"), publicApi.toString());
         assertEquals(publicApi, exported, "java/module/module-info.java exports other packages than those with"
                 + " public types");
         assertTrue(module.packages().contains("com.orvanta.tool"), module.packages().toString());

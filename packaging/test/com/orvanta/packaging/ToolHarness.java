@@ -1,17 +1,25 @@
 package com.orvanta.packaging;
 
+import com.orvanta.hid.Hid;
+import com.orvanta.hid.HidDevice;
+import com.orvanta.hid.HidDeviceInfo;
 import com.orvanta.jni.HIDClassConnector;
 import com.orvanta.tool.Main;
 import com.orvanta.testbed.EmulatedHid;
+import com.orvanta.testkit.DeviceSpec;
+import com.orvanta.testkit.EmulatedDevice;
+import com.orvanta.testkit.HidEmulator;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
 import java.util.TreeMap;
 import java.util.concurrent.CyclicBarrier;
+import java.util.concurrent.TimeUnit;
 
 /**
  * Child-JVM side of the packaging tests. Modes:
@@ -26,7 +34,10 @@ import java.util.concurrent.CyclicBarrier;
  * <li>{@code threads}: first use from eight threads at once;</li>
  * <li>{@code retry}: two attempts to load, printing what each threw, then the emulator's load;</li>
  * <li>{@code image JAVA ARGS...}: plugs in the echo device and runs JAVA ARGS (a jlinked image's
- * java) under this JVM's emulator, with that image's own libjsig, and exits with its code.</li>
+ * java) under this JVM's emulator, with that image's own libjsig, and exits with its code;</li>
+ * <li>{@code kit}: through the test kit alone (portula.jar and portula-testkit.jar), plugs in a
+ * device and a Bluetooth one, and prints what the application side saw: each listed, an output
+ * report, an input report, a feature report request's answer; or what the kit threw.</li>
  * </ul>
  */
 public final class ToolHarness {
@@ -50,6 +61,13 @@ public final class ToolHarness {
             case "image":
                 System.exit(image(args));
                 break;
+            case "kit":
+                try {
+                    kit();
+                } catch (Throwable t) {
+                    System.out.println("KIT " + t.getClass().getName() + ": " + t.getMessage());
+                }
+                break;
             default:
                 for (String attempt : new String[] {"FIRST", "SECOND"}) {
                     try {
@@ -65,6 +83,26 @@ public final class ToolHarness {
                     System.out.println("EMULATOR " + t.getClass().getName() + ": " + t.getMessage());
                 }
         }
+    }
+
+    private static void kit() throws Exception {
+        try (HidEmulator hid = HidEmulator.start()) {
+            EmulatedDevice device = hid.plug(DeviceSpec.builder(0x1209, 0xEC40).manufacturer("Orvanta Labs")
+                    .product("Kit").build());
+            hid.plug(DeviceSpec.builder(0x1209, 0xEC41).busType(HidDeviceInfo.BusType.BLUETOOTH).product("Pad").build());
+            for (HidDeviceInfo info : Hid.devices(0x1209, 0)) {
+                System.out.println("KIT listed " + info);
+            }
+            device.answerFeatureRequests(id -> new byte[] {4, 5});
+            try (HidDevice open = Hid.open(device.path())) {
+                open.write(new byte[] {0, 1, 2});
+                System.out.println("KIT output " + Arrays.toString(device.pollOutputReport(5, TimeUnit.SECONDS)));
+                device.pushInputReport(new byte[] {7, 8});
+                System.out.println("KIT input " + Arrays.toString(open.read(5000)));
+                System.out.println("KIT feature " + Arrays.toString(open.getFeatureReport(3, 16)));
+            }
+        }
+        System.out.println("KIT ok");
     }
 
     private static int image(String[] args) throws Exception {

@@ -1,31 +1,68 @@
 package com.orvanta.testbed;
 
+import java.io.IOException;
 import java.util.LinkedHashMap;
 import java.util.Map;
 import java.util.Objects;
+import java.util.concurrent.ConcurrentHashMap;
 
 /**
- * Emulated USB HID devices that hidapi, in this JVM, finds and talks to as if
+ * Emulated HID devices that hidapi, in this JVM, finds and talks to as if
  * they were real. The JVM must start with the emulator preloaded (the build's
- * {@code bin/java-emulated}). One instance per JVM at a time.
+ * {@code bin/java-emulated}, or what the test kit's env command prints). One
+ * instance per JVM at a time. The test kit's public API (com.orvanta.testkit)
+ * is a facade over this class.
  *
  * <p>Close every hidapi handle before {@link #close()}: a handle left open on a
  * destroyed emulator blocks its next write forever.
  */
 public final class EmulatedHid implements AutoCloseable {
+    /** The kernel's bus numbers, for {@link DeviceBuilder#bus(int)}. */
+    public static final int BUS_USB = 0x03, BUS_BLUETOOTH = 0x05, BUS_I2C = 0x18, BUS_SPI = 0x1C;
+    /** How long a request waits for {@link ReportRequests#answer}; after that it stalls. */
+    public static final int REQUEST_LIMIT_MILLIS = 1000;
+
     static {
+        // from java.library.path (the build's tests), else the test kit's jar
         String library = "portula_testbed" + System.getProperty("sun.arch.data.model");
+        String file = System.mapLibraryName(library);
         try {
-            System.loadLibrary(library);
-        } catch (IllegalCallerException e) {
+            if (KitFiles.onLibraryPath(file)) {
+                System.loadLibrary(library);
+            } else {
+                System.load(KitFiles.extract(file).toString());
+            }
+        } catch (IOException e) {
+            throw (UnsatisfiedLinkError) new UnsatisfiedLinkError("cannot load " + file + ": not on java.library.path="
+                    + System.getProperty("java.library.path") + ", and " + e.getMessage()).initCause(e);
+        } catch (RuntimeException e) {
             // Java 24 and later under --illegal-native-access=deny: say what grants it
-            Module module = EmulatedHid.class.getModule();
-            String grant = module.isNamed() ? module.getName() : "ALL-UNNAMED";
-            throw (UnsatisfiedLinkError) new UnsatisfiedLinkError("cannot load " + System.mapLibraryName(library)
-                    + ": native access is denied to " + (module.isNamed() ? "module " + grant : "the class path")
+            if (!e.getClass().getName().equals("java.lang.IllegalCallerException")) {
+                throw e;
+            }
+            String module = KitFiles.moduleName(EmulatedHid.class);
+            String grant = module != null ? module : "ALL-UNNAMED";
+            throw (UnsatisfiedLinkError) new UnsatisfiedLinkError("cannot load " + file
+                    + ": native access is denied to " + (module != null ? "module " + grant : "the class path")
                     + ": add --enable-native-access=" + grant + " to the java command").initCause(e);
         }
     }
+
+    /**
+     * Answers a device's get-feature and get-input report requests, on the
+     * emulator's thread ("portula-emulator"), within {@link #REQUEST_LIMIT_MILLIS}.
+     */
+    public interface ReportRequests {
+        /**
+         * @return the report, report ID first, or null to stall the request; an
+         *     exception stalls it too (and goes to the thread's uncaught exception handler)
+         */
+        byte[] answer(boolean feature, int reportId) throws Exception;
+    }
+
+    // devices whose requests Java answers, by native handle
+    private static final Map<Long, Device> ANSWERING = new ConcurrentHashMap<>();
+    private static Thread answerer;
 
     /** Whether the JVM runs with the emulator's preload; without it the constructor throws. */
     public static native boolean preloadActive();
@@ -54,7 +91,8 @@ public final class EmulatedHid implements AutoCloseable {
 
     /** Unplugs the device and frees what it holds; its path may go to a later device. Close its handles first. */
     public void remove(Device device) {
-        nativeRemove(testbed(), device.live());
+        ANSWERING.remove(device.live());
+        nativeRemove(testbed(), device.device);
         device.removed = true;
     }
 
@@ -82,8 +120,37 @@ public final class EmulatedHid implements AutoCloseable {
     @Override
     public synchronized void close() {
         if (handle != 0) {
+            ANSWERING.values().removeIf(device -> device.emulator() == this);
             nativeDestroy(handle);
             handle = 0;
+        }
+    }
+
+    /** Starts the thread that answers requests, once per JVM: the emulator is one per JVM. */
+    private static synchronized void startAnswering() {
+        if (answerer != null) {
+            return;
+        }
+        answerer = new Thread(EmulatedHid::answerRequests, "portula-emulator");
+        answerer.setDaemon(true);
+        answerer.start();
+    }
+
+    private static void answerRequests() {
+        while (true) {
+            long[] request = nativeTakeRequest(60_000);   // {token, device, kind, report ID}
+            if (request == null) {
+                continue;
+            }
+            Device device = ANSWERING.get(request[1]);
+            byte[] report = null;
+            try {
+                ReportRequests requests = device == null ? null : device.requests;
+                report = requests == null ? null : requests.answer(request[2] == 0, (int) request[3]);
+            } catch (Exception | Error e) {
+                Thread.currentThread().getUncaughtExceptionHandler().uncaughtException(Thread.currentThread(), e);
+            }
+            nativeAnswerRequest(request[0], report);
         }
     }
 
@@ -98,6 +165,7 @@ public final class EmulatedHid implements AutoCloseable {
     public final class DeviceBuilder {
         private final int vendorId;
         private final int productId;
+        private int bus = BUS_USB;
         private int release = 0x0100;
         private int interfaceNumber;
         private String manufacturer;
@@ -122,6 +190,8 @@ public final class EmulatedHid implements AutoCloseable {
             this.productId = productId;
         }
 
+        /** BUS_USB unless set; another bus has no manufacturer, release nor interface number */
+        public DeviceBuilder bus(int busNumber) { bus = busNumber; return this; }
         public DeviceBuilder release(int bcdDevice) { release = bcdDevice; return this; }
         public DeviceBuilder interfaceNumber(int number) { interfaceNumber = number; return this; }
         public DeviceBuilder manufacturer(String text) { manufacturer = text; rawManufacturer = null; return this; }
@@ -171,7 +241,7 @@ public final class EmulatedHid implements AutoCloseable {
         }
 
         public Device add() {
-            long device = nativeAddDevice(testbed(), vendorId, productId, release, interfaceNumber,
+            long device = nativeAddDevice(testbed(), vendorId, productId, bus, release, interfaceNumber,
                     manufacturer, product, serial, reportDescriptor, flags, nodeMode,
                     new byte[][] {rawManufacturer, rawProduct, rawSerial},
                     attributes.keySet().toArray(new String[0]), attributes.values().toArray(new byte[0][]),
@@ -185,7 +255,8 @@ public final class EmulatedHid implements AutoCloseable {
     /** One emulated device; valid until its emulator is closed. */
     public final class Device {
         private final long device;
-        private boolean removed;
+        private volatile boolean removed;
+        private volatile ReportRequests requests;
 
         private Device(long device) {
             this.device = device;
@@ -227,7 +298,29 @@ public final class EmulatedHid implements AutoCloseable {
             nativeSetInputReport(live(), Objects.requireNonNull(report, "report"));
         }
 
-        /** The feature report last set for reportId, report ID first, or null. */
+        /** The next feature report the host sent, report ID first; null after timeoutMs (-1 waits forever). */
+        public byte[] popFeature(int timeoutMs) { return nativePopFeature(live(), timeoutMs); }
+
+        /**
+         * Answers get-feature and get-input report requests with requests, instead
+         * of the reports set; null goes back to them.
+         */
+        public void answerRequests(ReportRequests requests) {
+            long handle = live();
+            this.requests = requests;
+            if (requests != null) {
+                startAnswering();
+                ANSWERING.put(handle, this);
+                nativeAnswerRequests(handle, REQUEST_LIMIT_MILLIS);
+            } else {
+                nativeAnswerRequests(handle, 0);
+                ANSWERING.remove(handle);
+            }
+        }
+
+        private EmulatedHid emulator() { return EmulatedHid.this; }
+
+        /** The feature report last sent or set for reportId, report ID first, or null. */
         public byte[] featureReport(int reportId) { return nativeFeatureReport(live(), reportId); }
 
         /** The device leaves the enumeration; blocked reads return -1, later I/O fails. */
@@ -248,7 +341,7 @@ public final class EmulatedHid implements AutoCloseable {
 
     private static native long nativeCreate();
     private static native void nativeDestroy(long testbed);
-    private static native long nativeAddDevice(long testbed, int vendorId, int productId, int release,
+    private static native long nativeAddDevice(long testbed, int vendorId, int productId, int bus, int release,
             int interfaceNumber, String manufacturer, String product, String serial,
             byte[] reportDescriptor, int flags, int nodeMode, byte[][] rawNames,
             String[] attributeKeys, byte[][] attributeValues, String[] ueventKeys, byte[][] ueventValues);
@@ -261,6 +354,10 @@ public final class EmulatedHid implements AutoCloseable {
     private static native int nativePushInput(long device, byte[] report);
     private static native byte[] nativePopOutput(long device, int timeoutMs);
     private static native int nativePendingOutputs(long device);
+    private static native byte[] nativePopFeature(long device, int timeoutMs);
+    private static native void nativeAnswerRequests(long device, int limitMillis);
+    private static native long[] nativeTakeRequest(int timeoutMillis);
+    private static native void nativeAnswerRequest(long token, byte[] report);
     private static native void nativeSetFeatureReport(long device, byte[] report);
     private static native byte[] nativeFeatureReport(long device, int reportId);
     private static native void nativeUnplug(long device);
