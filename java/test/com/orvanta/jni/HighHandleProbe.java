@@ -20,7 +20,7 @@ public final class HighHandleProbe {
             EmulatedHid.Device echo = emulator.add(0x1209, 0x0001, "Orvanta Labs", "Echo", "E-1", true, false);
             // bound and warmed first, so that the object's is the next such allocation
             HIDClassConnector._free(HIDClassConnector._hid_init());
-            placeNextAllocationHigh(4);   // sizeof(CHIDDevice) in a 32-bit build
+            placeNextAllocationHigh(16);   // sizeof(CHIDDevice) in a 32-bit build: a pointer and three ints
             long h = HIDClassConnector._hid_init();
             long other = h ^ (0x5a5a5a5aL << 32);   // the same low 32 bits
             System.out.printf("HANDLE %x%n", h);
