@@ -163,7 +163,7 @@ public final class Recording {
     }
 
     private static byte[] checkedDescriptor(byte[] descriptor) {
-        if (descriptor.length == 0 || descriptor.length > MAX_DESCRIPTOR) {
+        if (Objects.requireNonNull(descriptor, "descriptor").length == 0 || descriptor.length > MAX_DESCRIPTOR) {
             throw new IllegalArgumentException("a report descriptor is 1 to " + MAX_DESCRIPTOR + " bytes, not "
                     + descriptor.length);
         }
@@ -187,7 +187,7 @@ public final class Recording {
     }
 
     private static List<Event> copy(List<Event> events) {
-        List<Event> copy = new ArrayList<>(events);
+        List<Event> copy = new ArrayList<>(Objects.requireNonNull(events, "events"));
         for (Event e : copy) {
             Objects.requireNonNull(e, "event");
         }

@@ -121,7 +121,7 @@ public final class ReportBuilder {
     public ReportBuilder set(ReportField field, int slot, byte[] value) {
         check(field, slot);
         int size = field.bitSize();
-        int spare = 8 * value.length - size;
+        int spare = 8 * java.util.Objects.requireNonNull(value, "value").length - size;
         if (value.length != (size + 7) / 8 || spare > 0 && (value[value.length - 1] & 0xFF) >>> (8 - spare) != 0) {
             throw new IllegalArgumentException(value.length + " bytes do not fit a slot of " + size + " bits");
         }
@@ -139,7 +139,7 @@ public final class ReportBuilder {
 
     private void check(ReportField field, int slot) {
         ReportField[] fields = report.fieldArray;
-        int k = field.index;
+        int k = java.util.Objects.requireNonNull(field, "field").index;
         if (k >= fields.length || fields[k] != field && !fields[k].equals(field)) {
             throw new IllegalArgumentException("not a field of " + report + ": " + field);
         }

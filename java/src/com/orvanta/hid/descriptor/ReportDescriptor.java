@@ -62,7 +62,7 @@ public final class ReportDescriptor {
      *     bytes, Delimiters out of order, a collection left open
      */
     public static ReportDescriptor parse(byte[] descriptor) throws ReportDescriptorException {
-        return Parser.parse(descriptor.clone());
+        return Parser.parse(Objects.requireNonNull(descriptor, "descriptor").clone());
     }
 
     /** @return the descriptor's bytes (a copy) */
@@ -89,7 +89,7 @@ public final class ReportDescriptor {
      */
     public Report report(ReportType type, int id) {
         checkId(id);
-        Report[] ofType = byId[type.ordinal()];
+        Report[] ofType = byId[Objects.requireNonNull(type, "type").ordinal()];
         return ofType == null ? null : ofType[id];
     }
 
@@ -127,6 +127,7 @@ public final class ReportDescriptor {
      */
     public void decodeInput(byte[] report, int offset, int length, ReportValues into) {
         checkRange(report, offset, length);
+        Objects.requireNonNull(into, "into");
         int type = ReportType.INPUT.ordinal();
         int id = numbered[type] && length > 0 ? report[offset] & 0xFF : 0;
         into.fill(this, length == 0 || byId[type] == null ? null : byId[type][id], report, offset, length);
@@ -162,7 +163,9 @@ public final class ReportDescriptor {
      * @throws IndexOutOfBoundsException if offset and length are not within report
      */
     public void decode(ReportType type, byte[] report, int offset, int length, ReportValues into) {
+        Objects.requireNonNull(type, "type");
         checkRange(report, offset, length);
+        Objects.requireNonNull(into, "into");
         Report[] ofType = byId[type.ordinal()];
         Report found = length == 0 || ofType == null ? null : ofType[report[offset] & 0xFF];
         if (found != null && !numbered[type.ordinal()]) {
@@ -173,6 +176,7 @@ public final class ReportDescriptor {
     }
 
     private static void checkRange(byte[] report, int offset, int length) {
+        Objects.requireNonNull(report, "report");
         if (offset < 0 || length < 0 || length > report.length - offset) {
             throw new IndexOutOfBoundsException("offset " + offset + ", length " + length + " of "
                     + report.length + " bytes");

@@ -298,7 +298,7 @@ public final class ReportValues {
      * @throws NoSuchElementException if the slot has no value
      */
     public double physical(ReportField field, int slot) {
-        if (field.isArray()) {
+        if (Objects.requireNonNull(field, "field").isArray()) {
             throw new IllegalArgumentException("an array's values select usages: no physical value");
         }
         long value = get(field, slot);
@@ -351,7 +351,7 @@ public final class ReportValues {
      * @throws NoSuchElementException if the report was cut short before the field's end
      */
     public int[] activeUsages(ReportField field) {
-        if (field.count() == 0) {
+        if (Objects.requireNonNull(field, "field").count() == 0) {
             return new int[0];
         }
         int k = indexOf(field, 0);

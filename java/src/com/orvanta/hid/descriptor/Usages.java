@@ -77,7 +77,7 @@ public final class Usages {
      * @throws IllegalArgumentException if no usage has that name
      */
     public static int forName(String name) {
-        String key = name.toLowerCase(Locale.ROOT);
+        String key = java.util.Objects.requireNonNull(name, "name").toLowerCase(Locale.ROOT);
         Integer known = Table.BY_NAME.get(key);
         if (known != null) {
             return known;
