@@ -2,6 +2,7 @@ package com.orvanta.testkit;
 
 import com.orvanta.hid.HidDeviceInfo;
 import com.orvanta.hid.HidDeviceInfo.BusType;
+import com.orvanta.hid.descriptor.Recording;
 import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.Collections;
@@ -62,6 +63,41 @@ public final class DeviceSpec {
         reportDescriptor = b.reportDescriptor;
         numberedReports = b.numberedReports;
         nodePermissions = Collections.unmodifiableSet(EnumSet.copyOf(b.nodePermissions));
+    }
+
+    /**
+     * Starts describing the device a recording was made of: its report
+     * descriptor, bus and IDs, and the kernel's name for it as its product (no
+     * manufacturer: a recording holds none).
+     *
+     * @param recording a recording, as {@link Recording#read} reads the kernel HID
+     *     community's recorder text
+     * @return a builder with these fields, which a test may change further
+     * @throws IllegalArgumentException where the recording's bus is none the emulator has (USB 3,
+     *     Bluetooth 5, I²C 0x18, SPI 0x1c; a recording without an {@code I:} line is taken as USB)
+     */
+    public static Builder builder(Recording recording) {
+        Objects.requireNonNull(recording, "recording");
+        Builder b = builder(Math.max(recording.vendorId(), 0), Math.max(recording.productId(), 0))
+                .busType(busOf(recording.bus())).product(recording.name()).reportDescriptor(recording.descriptor());
+        return b;
+    }
+
+    private static BusType busOf(int kernelBus) {
+        switch (kernelBus) {
+            case -1:
+            case 0x03:
+                return BusType.USB;
+            case 0x05:
+                return BusType.BLUETOOTH;
+            case 0x18:
+                return BusType.I2C;
+            case 0x1C:
+                return BusType.SPI;
+            default:
+                throw new IllegalArgumentException(String.format("a recording of bus 0x%x: the emulator plugs"
+                        + " USB (3), Bluetooth (5), I2C (0x18) and SPI (0x1c) devices", kernelBus));
+        }
     }
 
     /**

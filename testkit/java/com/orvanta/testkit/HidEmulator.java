@@ -1,6 +1,7 @@
 package com.orvanta.testkit;
 
 import com.orvanta.hid.HidDeviceInfo.BusType;
+import com.orvanta.hid.descriptor.Recording;
 import com.orvanta.testbed.EmulatedHid;
 import com.orvanta.testbed.Preload;
 import java.nio.file.attribute.PosixFilePermission;
@@ -88,6 +89,24 @@ public final class HidEmulator implements AutoCloseable {
         EmulatedDevice device = new EmulatedDevice(this, builder.add(), spec);
         devices.add(device);
         return device;
+    }
+
+    /**
+     * Plugs in the device a recording was made of ({@link DeviceSpec#builder(Recording)}), to
+     * play its input reports back: see {@link Replay}. Like a recording's device, it keeps the
+     * output reports the application writes, and its feature and input report requests stall
+     * until the test answers them ({@link EmulatedDevice#answerFeatureRequests}).
+     *
+     * @param recording the recording
+     * @return the replay, its device plugged in and no report played yet
+     * @throws IllegalArgumentException where the recording's bus is none the emulator has
+     * @throws IllegalStateException once the emulator is closed
+     */
+    public Replay replay(Recording recording) {
+        EmulatedDevice device = plug(DeviceSpec.builder(recording).build());
+        device.answerFeatureRequests(reportId -> null);
+        device.answerInputRequests(reportId -> null);
+        return new Replay(device, recording.events());
     }
 
     /** @return the devices plugged in and not removed, unplugged ones too, in the order plugged */
