@@ -212,11 +212,13 @@ class NativesTest extends Emulation {
         assertRaisesIn("details.cpp", "Buffer is invalid.", raw,
                 () -> HIDNatives._hid_get_raw_info(h, d.path(), name, new byte[1]));
         // what the node is not, by the system's error number
+        // (qemu-user answers an ioctl it does not know for any file with ENOSYS, the kernel ENOTTY)
         Object[][] failures = {{"/dev/hidraw-none", 2}, {"/dev/null", 25}, {"/", 25}};
         for (Object[] f : failures) {
             assertRaisesIn("details.cpp", "Raw device info is unavailable.", raw,
                     () -> HIDNatives._hid_get_raw_info(h, (String) f[0], name, phys));
-            assertEquals(f[1], HIDNatives._hid_errno(h), (String) f[0]);
+            int errno = HIDNatives._hid_errno(h);
+            assertTrue(errno == (int) f[1] || (int) f[1] == 25 && errno == 38, f[0] + ": errno " + errno);
         }
         d.unplug();
         assertRaisesIn("details.cpp", "Raw device info is unavailable.", raw,
