@@ -100,13 +100,15 @@ final class Channel implements Runnable {
             synchronized (this) {
                 freed = true;
             }
-            synchronized (Registry.LOCK) {
-                HIDClassConnector._free(reader);
-                HIDClassConnector._free(control);
-            }
         } finally {
             controlLock.unlock();
             readLock.unlock();
+        }
+        // no call reaches the handles now (each checks closed under its lock); freed
+        // outside those locks, as controlAlone takes Registry.LOCK before controlLock
+        synchronized (Registry.LOCK) {
+            HIDClassConnector._free(reader);
+            HIDClassConnector._free(control);
         }
     }
 
@@ -132,7 +134,7 @@ final class Channel implements Runnable {
         }
         Interruptor interruptor = null;
         try {
-            if (pending != null) {
+            if (pending != null && !closed) {   // kept even where the device is gone since
                 return taken(pending, 0, pending.length, buffer, offset, length, calls);
             }
             if (timeoutMillis != 0) {
@@ -146,8 +148,8 @@ final class Channel implements Runnable {
                 }
                 int longestWait = wakes ? LONG_WAIT_MILLIS : SLICE_MILLIS;
                 long left = timeoutMillis < 0 ? longestWait
-                        : (deadline - System.nanoTime() + 999_999) / 1_000_000;   // rounded up
-                if (timeoutMillis > 0 && left <= 0) {
+                        : Math.max(0, (deadline - System.nanoTime() + 999_999) / 1_000_000);   // rounded up
+                if (timeoutMillis > 0 && left == 0) {
                     return 0;
                 }
                 int received;

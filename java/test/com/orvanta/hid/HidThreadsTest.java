@@ -2,6 +2,7 @@ package com.orvanta.hid;
 
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
@@ -60,6 +61,24 @@ class HidThreadsTest extends EmulatedDevices {
         System.out.printf("HidThreadsTest: close took %.1f ms while a read waited%n", closing / 1e6);
         assertTrue(closing < TimeUnit.MILLISECONDS.toNanos(WAKES ? 200 : 1100), closing / 1e6 + " ms");
         assertEquals(Reason.CLOSED, ((HidException) outcome).reason(), String.valueOf(outcome));
+    }
+
+    @Test
+    void aCloseWaitingForTheRegistryHoldsNoLockOfTheDevice() throws Exception {
+        // as when another thread lists devices or reads a device's string meanwhile:
+        // both take the registry's lock, then a device's
+        HidDevice d = open(emulator.add(VID, 0x0002, "Orvanta Labs", "Silent", "S-1", false, false));
+        Thread closer = new Thread(d::close);
+        synchronized (Registry.LOCK) {
+            closer.start();
+            while (closer.getState() != Thread.State.BLOCKED) {
+                Thread.sleep(1);
+            }
+            assertFails(Reason.CLOSED, () -> d.read(new byte[8], 100));   // not 0: its lock is free
+            assertFails(Reason.CLOSED, () -> d.indexedString(1));
+        }
+        closer.join(10_000);
+        assertFalse(closer.isAlive());
     }
 
     @Test
