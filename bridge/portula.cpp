@@ -181,12 +181,15 @@ JNIEXPORT jbyteArray JNICALL Java_com_orvanta_jni_HIDClassConnector__1hid_1read(
         PORTULA_THROW(env, __func__, "Unable to allocate memory.");
         return nullptr;
     }
-    ReadBuffer buffer(static_cast<size_t>(length));
+    // At least one byte: hidraw's read of 0 bytes would drop every report and
+    // wait for good, where 0 means one report waited for and nothing kept.
+    const size_t size = length > 0 ? static_cast<size_t>(length) : 1;
+    ReadBuffer buffer(size);
     if (!buffer) {
         PORTULA_THROW(env, __func__, "Unable to allocate memory.");
         return nullptr;
     }
-    const int received = device->read(buffer.data(), static_cast<size_t>(length));
+    const int received = device->read(buffer.data(), size);
     if (received < 0) {
         PORTULA_THROW(env, __func__, "Read from device failed.");
         return nullptr;

@@ -74,7 +74,7 @@ JNIEXPORT jint JNICALL Java_com_orvanta_jni_HIDNatives__1hid_1read_1timeout0(JNI
         PORTULA_THROW(env, __func__, "Invalid handle passed.");
         return 0;
     }
-    if (buffer == nullptr || offset < 0 || length < 0) {
+    if (buffer == nullptr || offset < 0 || length <= 0) {  // hidraw's read of 0 bytes drops reports and waits
         PORTULA_THROW(env, __func__, "Buffer is invalid.");
         return 0;
     }

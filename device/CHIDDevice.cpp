@@ -30,9 +30,12 @@ unsigned short low16(int id) { return static_cast<unsigned short>(id & 0xFFFF); 
 // (/dev/null, a regular file): its HIDIOCGRDESCSIZE probe fails. Such paths
 // are turned away here with the same probe. Paths that do not open at all are
 // left to hidapi, which fails on them cleanly.
-bool refused_by_hidraw(const char *path) {
-    const int fd = ::open(path, O_RDWR | O_CLOEXEC);
+// A path that does not open leaves its errno in *open_errno: hidapi's own
+// failure text, decoded after its open, may overwrite errno.
+bool refused_by_hidraw(const char *path, int *open_errno) {
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
+        *open_errno = errno;
         return false;
     }
     int size = 0;
@@ -231,10 +234,11 @@ hid_device *CHIDDevice::open_device(int vendor_id, int product_id) {
 hid_device *CHIDDevice::open_device(const char *path) {
     close_device();
     Utf8Decoding utf8;
-    t_error = refused_by_hidraw(path) ? L"not a hidraw device" : nullptr;
+    int open_errno = 0;
+    t_error = refused_by_hidraw(path, &open_errno) ? L"not a hidraw device" : nullptr;
     errno = 0;
     device = t_error != nullptr ? nullptr : hid_open_path(path);
-    last_errno = device != nullptr ? 0 : t_error != nullptr ? ENODEV : errno;
+    last_errno = device != nullptr ? 0 : t_error != nullptr ? ENODEV : open_errno != 0 ? open_errno : errno;
     hidraw_index = device != nullptr ? hidraw_index_of(path) : -1;
     return device;
 }
@@ -304,11 +308,12 @@ int CHIDDevice::read_timeout(unsigned char *data, size_t length, int millisecond
         return -1;
     }
     Utf8Decoding utf8;
+    // before t_wake_fd is set: the first call of wakeable() runs the probe, which uses it
+    const int wait = milliseconds >= 0 ? milliseconds : wakeable() ? kLongWaitMs : kUnwakeableWaitMs;
     t_wake_fd = wake_fd;
     t_woken = false;
     int received;
     do {
-        const int wait = milliseconds >= 0 ? milliseconds : wakeable() ? kLongWaitMs : kUnwakeableWaitMs;
         errno = 0;
         received = noted(hid_read_timeout(device, data, length, wait));
     } while (received == 0 && milliseconds < 0 && !t_woken);
@@ -398,7 +403,7 @@ int CHIDDevice::get_report_descriptor(const char *path, unsigned char *out, size
 int CHIDDevice::get_raw_info(const char *path, char *name, size_t name_size, char *phys, size_t phys_size,
                              int *bus, int *vendor_id, int *product_id) {
     // read-only is all these ioctls need; O_NONBLOCK keeps a FIFO's open from waiting for a writer
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         last_errno = errno;
         return -1;

@@ -14,6 +14,8 @@ class PORTULA_API CHIDDevice {
 public:
     CHIDDevice();
     ~CHIDDevice();
+    CHIDDevice(const CHIDDevice &) = delete;  // owns a hidapi device and an eventfd
+    CHIDDevice &operator=(const CHIDDevice &) = delete;
 
     // Both overloads close the current device first, so a failed open leaves
     // the object closed. They return the new device or null.

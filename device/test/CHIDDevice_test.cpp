@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "hid_testbed.h"
@@ -61,6 +65,31 @@ protected:
 testbed::Testbed *CHIDDeviceTest::bed = nullptr;
 testbed::Device *CHIDDeviceTest::echo = nullptr;
 testbed::Device *CHIDDeviceTest::silent = nullptr;
+
+// First in this process: its read runs the once-a-process probe of the wake,
+// which must not take the read's own wake away.
+TEST_F(CHIDDeviceTest, AWakeEndsTheFirstReadWithoutLimit) {
+    CHIDDevice device;
+    ASSERT_NE(nullptr, device.open_device(silent->path().c_str()));
+    unsigned char report[8];
+    auto reading = std::async(std::launch::async, [&] { return device.read_timeout(report, sizeof report, -1); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    device.wake();
+    const bool woken = reading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!woken) {
+        silent->push_input({1});  // ends the read: a failure, not a hang
+    }
+    const int received = reading.get();
+    EXPECT_TRUE(woken);
+    EXPECT_EQ(0, received);
+}
+
+TEST_F(CHIDDeviceTest, AFailedOpenKeepsTheSystemsErrorNumber) {
+    CHIDDevice device;
+    // not UTF-8: hidapi's decoding of its failure text would set EILSEQ
+    EXPECT_EQ(nullptr, device.open_device("/dev/no-such-node-\xed\xa0\x80"));
+    EXPECT_EQ(ENOENT, device.error_number());
+}
 
 TEST_F(CHIDDeviceTest, FirstObjectInitialisesHidapiAndLastFinalisesIt) {
     auto first = std::make_unique<CHIDDevice>();

@@ -31,6 +31,7 @@ public final class HIDNatives {
      *
      * @param timeoutMillis how long to wait for a report: 0 does not wait, below 0 waits until a
      *     report comes or {@link #_hid_wake} is called
+     * @param length at least 1: the kernel's read of 0 bytes drops every report and waits
      * @return the bytes received (a report longer than {@code length} is cut), or 0 when the time
      *     ran out or the read was woken
      */
@@ -45,7 +46,7 @@ public final class HIDNatives {
      * buffer they do not fit goes on as none, which the native refuses.
      */
     private static byte[] fitting(byte[] buffer, int offset, int length) {
-        boolean fits = buffer != null && offset >= 0 && length >= 0 && length <= buffer.length - offset;
+        boolean fits = buffer != null && offset >= 0 && length > 0 && length <= buffer.length - offset;
         return fits ? buffer : null;
     }
 

@@ -62,6 +62,7 @@ class NativesTest extends Emulation {
         assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, null, 0, 8, 0));
         assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, 4, 5, 0));
         assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, -1, 1, 0));
+        assertRaisesIn("reports.cpp", "Buffer is invalid.", read, () -> HIDNatives._hid_read_timeout(h, b, 0, 0, 0));
         // no device open: hidapi's text is that of the handle's last open or listing
         assertRaisesIn("reports.cpp", "Read from device failed.", read, () -> HIDNatives._hid_read_timeout(h, b, 0, 8, 0));
         String get = "_1hid_1get_1feature_1report";
