@@ -101,7 +101,7 @@ public final class ReportValues {
                         v[slot + i] = extract(b, base, at + i * size, size) << unused >> unused;
                     }
                     break;
-                default:   // no bits, or more than 64: read as bytes
+                default:   // zero-size fields, 0; slots over 64 bits are read as bytes
                     for (int i = 0; i < count; i++) {
                         v[slot + i] = 0;
                     }
