@@ -280,7 +280,8 @@ class HostileDescriptorTest {
                 if (values.report() != null && f.count() > 0 && values.has(f, 0) && f.bitSize() <= 64) {
                     values.get(f, 0);
                 }
-                if (values.report() != null && f.isArray() && f.count() > 0 && values.has(f, f.count() - 1)) {
+                if (values.report() != null && f.isArray() && f.count() > 0 && values.has(f, f.count() - 1)
+                        && f.bitSize() <= 64) {
                     values.activeUsages(f);
                 }
             }
