@@ -482,14 +482,20 @@ public final class Recording {
             byte[] bytes = new byte[length];
             for (int i = 0; i < length; i++) {
                 String word = words[i + 1];
-                int high = word.length() == 2 ? Character.digit(word.charAt(0), 16) : 0;
-                int low = word.length() <= 2 ? Character.digit(word.charAt(word.length() - 1), 16) : -1;
+                int high = word.length() == 2 ? hexDigit(word.charAt(0)) : 0;
+                int low = word.length() <= 2 ? hexDigit(word.charAt(word.length() - 1)) : -1;
                 if (high < 0 || low < 0) {
                     throw fault("'" + word + "' is not a byte in hex");
                 }
                 bytes[i] = (byte) (high << 4 | low);
             }
             return bytes;
+        }
+
+        /** ASCII only: Character.digit would take other scripts' digits and fullwidth letters. */
+        private static int hexDigit(char c) {
+            return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
         }
 
         private int[] ids(String value) throws RecordingException {
@@ -500,10 +506,11 @@ public final class Recording {
             }
             int[] ids = new int[3];
             for (int i = 0; i < 3; i++) {
-                ids[i] = Integer.parseInt(words[i], 16);
-                if (ids[i] > 0xFFFF) {
+                long id = Long.parseLong(words[i], 16);
+                if (id > 0xFFFF) {
                     throw fault("I: takes numbers of 0 to ffff, not " + words[i]);
                 }
+                ids[i] = (int) id;
             }
             return ids;
         }

@@ -40,17 +40,24 @@ public final class Report {
         int[] ops = new int[4 * fieldArray.length];
         int n = 0;
         int slot = 0;
+        int mostZeroSized = 0;
         boolean anyWide = false;
         for (int i = 0; i < fieldArray.length; i++) {
             ReportField f = fieldArray[i];
+            int size = f.bitSize();
+            if (size == 0) {
+                // takes no bits, so the report's length never bounds it: all such fields share one block
+                firstSlots[i] = -1;
+                mostZeroSized = Math.max(mostZeroSized, f.count());
+                continue;
+            }
             firstSlots[i] = slot;
             slot += f.count();
-            anyWide |= f.bitSize() > 64;
-            int size = f.bitSize();
+            anyWide |= size > 64;
             int bit = f.bitOffset();
             boolean signed = f.logicalMinimum() < 0;
             boolean aligned = bit % 8 == 0;
-            int shape = size == 0 || size > 64 ? NONE
+            int shape = size > 64 ? NONE
                     : size == 8 && aligned ? (signed ? SIGNED_BYTES : UNSIGNED_BYTES)
                     : size == 16 && aligned ? (signed ? SIGNED_SHORTS : UNSIGNED_SHORTS)
                     : size == 1 && !signed && f.count() > 0 && f.count() <= 57 ? BITS
@@ -72,8 +79,20 @@ public final class Report {
                 ops[op + 1] /= 8;   // these read whole bytes
             }
         }
+        for (int i = 0; i < fieldArray.length; i++) {
+            if (firstSlots[i] < 0) {
+                firstSlots[i] = slot;
+            }
+        }
+        if (mostZeroSized > 0) {   // one run of zeros after the others' slots
+            ops[n] = NONE;
+            ops[n + 1] = 0;
+            ops[n + 2] = mostZeroSized;
+            ops[n + 3] = 0;
+            n += 4;
+        }
         decoding = Arrays.copyOf(ops, n);
-        slots = slot;
+        slots = slot + mostZeroSized;
         wide = anyWide;
     }
 

@@ -32,7 +32,8 @@ public final class ReportBuilder {
      * @param value its logical value; for an array's usage 1 (active) or 0
      * @return this builder
      * @throws IllegalArgumentException if the report has no such usage, or the value does not fit
-     *     the slot (see {@link #set(ReportField, int, long)}; for an array, is not 0 or 1)
+     *     the slot (see {@link #set(ReportField, int, long)}; for an array, is not 0 or 1), or the
+     *     usage's array field is wider than 64 bits
      * @throws IllegalStateException if every slot of the usage's array selects another usage
      */
     public ReportBuilder set(int usage, long value) {
@@ -44,6 +45,9 @@ public final class ReportBuilder {
             }
             if (!f.isArray()) {
                 return set(f, (int) position, value);
+            }
+            if (f.bitSize() > 64) {
+                throw new IllegalArgumentException("slots of " + f.bitSize() + " bits: set them as bytes");
             }
             if (value != 0 && value != 1) {
                 throw new IllegalArgumentException("an array's usage is set to 1 (active) or 0, not " + value);

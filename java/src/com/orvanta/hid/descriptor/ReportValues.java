@@ -101,7 +101,7 @@ public final class ReportValues {
                         v[slot + i] = extract(b, base, at + i * size, size) << unused >> unused;
                     }
                     break;
-                default:   // no bits, or more than 64: read as bytes
+                default:   // zero-size fields, 0; slots over 64 bits are read as bytes
                     for (int i = 0; i < count; i++) {
                         v[slot + i] = 0;
                     }
@@ -171,13 +171,14 @@ public final class ReportValues {
      * @param usage a usage, {@code page << 16 | id}
      * @return whether the report has a value of that usage: its first slot of that usage (variable
      *     fields) or its array field with that usage, received, and not a null value
+     * @throws IllegalArgumentException if the usage's array field is wider than 64 bits: see {@link #bytes}
      */
     public boolean has(int usage) {
         if (!locate(usage)) {
             return false;
         }
         ReportField f = report.fieldArray[foundField];
-        return f.isArray() ? received(f, f.count()) : present(f, (int) foundPosition);
+        return f.isArray() ? received(narrow(f), f.count()) : present(f, (int) foundPosition);
     }
 
     /**
@@ -185,7 +186,8 @@ public final class ReportValues {
      * @return the logical value of the first slot of that usage; for a usage of an array field, 1
      *     where a slot selects it (a key held down), else 0
      * @throws NoSuchElementException if the report has no such value ({@link #has(int)} is false)
-     * @throws IllegalArgumentException if the slot is wider than 64 bits: see {@link #bytes}
+     * @throws IllegalArgumentException if the slot, or the usage's array field, is wider than 64 bits:
+     *     see {@link #bytes}
      */
     public long get(int usage) {
         if (!locate(usage)) {
@@ -195,7 +197,7 @@ public final class ReportValues {
         if (!f.isArray()) {
             return get(f, (int) foundPosition);
         }
-        if (!received(f, f.count())) {
+        if (!received(narrow(f), f.count())) {
             throw new NoSuchElementException(Usages.name(usage) + " was cut off");
         }
         long selector = f.logicalMinimum() + foundPosition;
@@ -238,6 +240,14 @@ public final class ReportValues {
         return k;
     }
 
+    /** Slots over 64 bits are not in values: their bits are read with bytes(). */
+    private static ReportField narrow(ReportField f) {
+        if (f.bitSize() > 64) {
+            throw new IllegalArgumentException("slots of " + f.bitSize() + " bits: read them with bytes()");
+        }
+        return f;
+    }
+
     private boolean received(ReportField f, int slots) {
         return f.bitOffset() + (long) slots * f.bitSize() <= receivedBits;
     }
@@ -278,9 +288,7 @@ public final class ReportValues {
      */
     public long get(ReportField field, int slot) {
         int k = indexOf(field, slot);
-        if (field.bitSize() > 64) {
-            throw new IllegalArgumentException("slots of " + field.bitSize() + " bits: read them with bytes()");
-        }
+        narrow(field);
         if (!present(field, slot)) {
             throw new NoSuchElementException("slot " + slot + " of " + field + " has no value");
         }
@@ -347,7 +355,8 @@ public final class ReportValues {
      * @return the usages its slots select (the keys held down), in slot order, each once; none with
      *     usage ID 0 (no control)
      * @throws NullPointerException if field is null
-     * @throws IllegalArgumentException if field is not one of the report's or is not an array
+     * @throws IllegalArgumentException if field is not one of the report's, is not an array, or is
+     *     wider than 64 bits (see {@link #bytes})
      * @throws NoSuchElementException if the report was cut short before the field's end
      */
     public int[] activeUsages(ReportField field) {
@@ -358,12 +367,13 @@ public final class ReportValues {
         if (!field.isArray()) {
             throw new IllegalArgumentException("not an array: " + field);
         }
+        narrow(field);
         if (!received(field, field.count())) {
             throw new NoSuchElementException(field + " was cut off");
         }
         int[] active = new int[field.count()];
         int n = 0;
-        for (int i = 0; i < field.count() && field.bitSize() <= 64; i++) {
+        for (int i = 0; i < field.count(); i++) {
             long value = values[report.firstSlots[k] + i];
             long index = value - field.logicalMinimum();
             if (value < field.logicalMinimum() || value > field.logicalMaximum() || index >= field.usageCount) {

@@ -259,5 +259,17 @@ class DecodeTest {
         byte[] built = d.builder(ReportType.INPUT, 0).set(wide, 0, Arrays.copyOf(report, 9)).set(Usages.of(0xFF00, 2), 0xA)
                 .toBytes();
         assertArrayEquals(concat(new byte[1], bytes(1, 2, 3, 4, 5, 6, 7, 8, 9, 0x0A)), built);
+
+        // an array of one 72-bit slot selecting Buttons 1 to 4: its selectors only as bytes
+        ReportDescriptor a = ReportDescriptor.parse(bytes(0x05, 0x09, 0x19, 0x01, 0x29, 0x04, 0x15, 0x01, 0x25, 0x04,
+                0x75, 0x48, 0x95, 0x01, 0x81, 0x00));
+        ReportValues selected = a.decodeInput(bytes(2, 0, 0, 0, 0, 0, 0, 0, 0));
+        ReportField array = selected.report().fields().get(0);
+        int button2 = Usages.of(0x09, 2);
+        assertArrayEquals(bytes(2, 0, 0, 0, 0, 0, 0, 0, 0), selected.bytes(array, 0));
+        assertThrows(IllegalArgumentException.class, () -> selected.activeUsages(array));
+        assertThrows(IllegalArgumentException.class, () -> selected.get(button2));
+        assertThrows(IllegalArgumentException.class, () -> selected.has(button2));
+        assertThrows(IllegalArgumentException.class, () -> a.builder(ReportType.INPUT, 0).set(button2, 1));
     }
 }

@@ -124,6 +124,23 @@ class HostileDescriptorTest {
         ReportDescriptor longest = ReportDescriptor.parse(many.toByteArray());
         assertEquals(3 * 255, longest.reports().size());
         assertEquals(16384, longest.report(ReportType.INPUT, 255).length());
+
+        // 4081 fields of 12288 slots of 0 bits: no bits, so the report's length bounds them not; they share slots
+        ByteArrayOutputStream empty = new ByteArrayOutputStream();
+        empty.write(bytes(0x85, 0x01, 0x75, 0x08, 0x95, 0x04, 0x81, 0x02, 0x85, 0x02, 0x75, 0x00, 0x96, 0x00, 0x30),
+                0, 15);
+        while (empty.size() < 4096) {
+            empty.write(0x80);
+        }
+        ReportDescriptor zeros = ReportDescriptor.parse(empty.toByteArray());
+        Report report2 = zeros.report(ReportType.INPUT, 2);
+        assertEquals(4081, report2.fields().size());
+        assertEquals(12288, zeros.mostSlots);
+        ReportValues shared = zeros.decodeInput(bytes(1, 5, 6, 7, 8));
+        zeros.decodeInput(bytes(2), 0, 1, shared);   // over report 1's values
+        ReportField last = report2.fields().get(4080);
+        assertEquals(0, shared.get(report2.fields().get(0), 0));
+        assertEquals(0, shared.get(last, 12287));
     }
 
     @Test
@@ -263,7 +280,8 @@ class HostileDescriptorTest {
                 if (values.report() != null && f.count() > 0 && values.has(f, 0) && f.bitSize() <= 64) {
                     values.get(f, 0);
                 }
-                if (values.report() != null && f.isArray() && f.count() > 0 && values.has(f, f.count() - 1)) {
+                if (values.report() != null && f.isArray() && f.count() > 0 && values.has(f, f.count() - 1)
+                        && f.bitSize() <= 64) {
                     values.activeUsages(f);
                 }
             }

@@ -141,6 +141,8 @@ class RecordingTest {
             {"R: 2 05 0g", 1, "'0g' is not a byte in hex"},
             {"R: 2 05 101", 1, "'101' is not a byte in hex"},
             {"R: 2 05 -1", 1, "'-1' is not a byte in hex"},
+            {"R: 2 \u0660\u0661 05", 1, "'\u0660\u0661' is not a byte in hex"},   // Arabic-Indic digits
+            {"R: 2 05 \uff21\uff22", 1, "'\uff21\uff22' is not a byte in hex"},   // fullwidth letters
             {"R: x 05", 1, "R: takes a length in decimal, then that many bytes in hex"},
             {"R:", 1, "R: takes a length in decimal, then that many bytes in hex"},
             {"R: 0", 1, "R: takes 1 to 4096 bytes, not 0"},
@@ -165,6 +167,8 @@ class RecordingTest {
             {r + "I: 3 1209", 2, "I: takes bus, vendor and product in hex"},
             {r + "I: 3 1209 00g1", 2, "I: takes bus, vendor and product in hex"},
             {r + "I: 3 1209 10000", 2, "I: takes numbers of 0 to ffff, not 10000"},
+            {r + "I: ffffffff 1 2", 2, "I: takes numbers of 0 to ffff, not ffffffff"},
+            {r + "I: 3 80000000 2", 2, "I: takes numbers of 0 to ffff, not 80000000"},
             {r + "hello", 2, "not a recording line (a letter and a colon, or # for a comment)"},
             {r + ": 1", 2, "not a recording line (a letter and a colon, or # for a comment)"},
             {r + "\u00e9: 1", 2, "not a recording line (a letter and a colon, or # for a comment)"},
