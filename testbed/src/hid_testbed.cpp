@@ -851,6 +851,11 @@ struct Testbed::Impl {
         SigpipeHandlerKeeper keeper;  // a short window: the JVM samples handlers
         g_type_class_unref(g_type_class_ref(G_TYPE_SOCKET));
       }
+      // umockdev aborts the process when it cannot make its directory there
+      const char* tmp = g_get_tmp_dir();
+      if (::access(tmp, W_OK | X_OK) != 0)
+        fail(std::string("temporary directory ") + tmp + " cannot be written (" + std::strerror(errno) +
+             "): set TMPDIR to a writable directory");
       bed.reset(umockdev_testbed_new());  // sets $UMOCKDEV_DIR
       root = detail::take_string(umockdev_testbed_get_root_dir(bed.get()));
       struct stat sys_root {};

@@ -20,17 +20,17 @@ import java.util.List;
 /** The tool's {@code descriptor} command: each SOURCE's report descriptor, item by item and report by report. */
 final class DescriptorCommand {
     static final String USAGE = String.join("\n",
-            "usage: java -jar portula.jar descriptor [--json] SOURCE...",
+            "usage: java -jar portula.jar descriptor [--json] [--device N] SOURCE...",
             "",
             "Parses each SOURCE's HID report descriptor as the Linux kernel does, then prints each item",
             "with its byte offset, bytes and meaning, indented by collection, and each report's layout:",
             "its fields' bit offsets on the wire (report ID byte included), sizes, flags, usages and ranges.",
-            "A SOURCE is a file of the descriptor's raw bytes, a recording of one device (as record writes",
-            "it: a file whose first line starts with '#' or with a letter and a colon), or a hidraw node",
-            "as list prints it (/dev/hidrawN: its descriptor as the kernel keeps it; no access to the node",
-            "needed). --json prints one JSON object per SOURCE, one per line, instead. A SOURCE that fails",
-            "says why on its line (--json: \"error\", \"offset\") and the others still print; the exit",
-            "code is then 1.");
+            "A SOURCE is a file of the descriptor's raw bytes, a recording (as record writes it: a file",
+            "whose first line starts with '#' or with a letter and a colon; --device N picks device N, its",
+            "D: line, of a recording of several), or a hidraw node as list prints it (/dev/hidrawN: its",
+            "descriptor as the kernel keeps it; no access to the node needed). --json prints one JSON",
+            "object per SOURCE, one per line, instead. A SOURCE that fails says why on its line (--json:",
+            "\"error\", \"offset\") and the others still print; the exit code is then 1.");
 
     /** A SOURCE that gives no descriptor: unreadable, a recording that breaks its format, a device that fails. */
     private static final class SourceException extends Exception {
@@ -69,15 +69,22 @@ final class DescriptorCommand {
 
     static int run(List<String> args, PrintStream out, PrintStream err) throws Main.UsageException {
         boolean json = false;
+        int device = -1;
         List<Source> sources = new ArrayList<>();
         List<String> names = new ArrayList<>();
-        for (String arg : args) {
+        for (int i = 0; i < args.size(); i++) {
+            String arg = args.get(i);
             if (arg.equals("--json") && sources.isEmpty()) {
                 json = true;
+            } else if (arg.equals("--device") && device < 0 && sources.isEmpty() && i + 1 < args.size()) {
+                device = Main.parseDecimal(args.get(++i), 0, Integer.MAX_VALUE);
+                if (device < 0) {
+                    throw new Main.UsageException("--device takes a device number, 0 or more", USAGE);
+                }
             } else if (arg.startsWith("-")) {
                 throw new Main.UsageException("unexpected option '" + arg + "'", USAGE);
             } else {
-                sources.add(source(arg));
+                sources.add(source(arg, device));
                 names.add(arg);
             }
         }
@@ -92,12 +99,12 @@ final class DescriptorCommand {
         return code;
     }
 
-    private static Source source(String argument) throws Main.UsageException {
+    private static Source source(String argument, int device) throws Main.UsageException {
         Path path = RecordingCommands.path(argument, USAGE);
         if (Files.exists(path) && !Files.isRegularFile(path)) {
             return () -> readDevice(argument);   // a device node would be read for reports, not its descriptor
         }
-        return () -> readFile(path);
+        return () -> readFile(path, device);
     }
 
     /** The descriptor of a hidraw node the system lists, as the kernel keeps it (no access to the node needed). */
@@ -117,7 +124,7 @@ final class DescriptorCommand {
         throw new SourceException("not a regular file, nor a HID device the system lists");
     }
 
-    private static Read readFile(Path path) throws SourceException {
+    private static Read readFile(Path path, int device) throws SourceException {
         try {
             byte[] head = new byte[4096];
             int length;
@@ -125,7 +132,7 @@ final class DescriptorCommand {
                 length = in.read(head);
             }
             if (isText(head, Math.max(length, 0))) {
-                Recording recording = RecordingCommands.readRecording(path, -1);
+                Recording recording = RecordingCommands.readRecording(path, device);
                 String name = recording.name() == null ? "" : '"' + recording.name() + '"';
                 String ids = recording.bus() < 0 ? "" : String.format("bus %x %04x:%04x", recording.bus(),
                         recording.vendorId(), recording.productId());
@@ -136,7 +143,7 @@ final class DescriptorCommand {
             }
             return new Read(Files.readAllBytes(path), "");
         } catch (RecordingException e) {
-            throw new SourceException("line " + e.line() + ": " + e.problem());
+            throw new SourceException("line " + e.line() + ": " + RecordingCommands.problem(e));
         } catch (IOException e) {
             throw new SourceException(RecordingCommands.why(e));
         }

@@ -47,7 +47,7 @@ public final class Main {
             "  feature get PATH ID LENGTH     asks for a feature report, prints it in hex, report ID first",
             "  feature send PATH ID HEX...    sends a feature report: ID, then the bytes",
             "  watch [--present] [--vid HEX] [--pid HEX] [--for MS]  prints devices as they come and go",
-            "  descriptor [--json] SOURCE...  parses report descriptors: each item, then each report's layout",
+            "  descriptor [--json] [--device N] SOURCE...  parses report descriptors: items, reports' layouts",
             "  record PATH [--out FILE] [--seconds N | --count N]  records a device's input reports",
             "  decode [--device N] FILE       prints a recording's input reports by name, with their times",
             "",

@@ -214,7 +214,7 @@ final class RecordingCommands {
             err.println("portula decode: " + name + ": " + why(e));
             return Main.FAILED;
         } catch (RecordingException e) {
-            err.println("portula decode: " + name + ": line " + e.line() + ": " + e.problem());
+            err.println("portula decode: " + name + ": line " + e.line() + ": " + problem(e));
             return Main.FAILED;
         } catch (ReportDescriptorException e) {
             err.println("portula decode: " + name + ": its report descriptor, offset " + e.offset() + ": "
@@ -241,6 +241,11 @@ final class RecordingCommands {
         try (Reader in = new InputStreamReader(Files.newInputStream(file), StandardCharsets.UTF_8)) {
             return device < 0 ? Recording.read(in) : Recording.read(in, device);
         }
+    }
+
+    /** A recording's problem, where it holds several devices saying how the command line picks one. */
+    static String problem(RecordingException e) {
+        return e.problem().replace("read it with one picked", "pick one with --device N");
     }
 
     /** Why a file could not be read or written, in a few words. */

@@ -160,11 +160,42 @@ class KitJarTest {
         ChildJvm child = kit(ChildJvm.property("portula.java.plain"), "", cache, ChildJvm.property("portula.jar"),
                 KIT, List.of());
         assertEquals(0, child.exit, child.all());
-        assertEquals(List.of("KIT java.lang.IllegalStateException: this JVM cannot emulate HID devices: it started"
+        assertEquals(twice("java.lang.IllegalStateException: this JVM cannot emulate HID devices: it started"
                 + " without the emulator's preload (libtestbed_fstat.so and libumockdev-preload.so.0 are not loaded):"
                 + " start the JVM with LD_PRELOAD=\"" + cache + "/portula/2.0.0/x86-64/libtestbed_fstat.so"
                 + " /usr/lib/x86_64-linux-gnu/libumockdev-preload.so.0\" (what java -jar portula-testkit.jar env"
                 + " prints); under Maven Surefire, set LD_PRELOAD in <environmentVariables>"), child.lines("KIT"));
+    }
+
+    /** What ToolHarness kit prints when both starts fail with failure. */
+    static List<String> twice(String failure) {
+        return List.of("KIT " + failure, "KIT again " + failure);
+    }
+
+    @Test
+    void aTmpdirOrCacheThatCannotBeWrittenSaysWhichAndWhatChoosesIt() throws Exception {
+        String java = ChildJvm.property("portula.java.plain");
+        Path cache = temp.resolve("cache");
+        String preload = env(java, cache).out.trim();
+        List<String> classPath = List.of(ChildJvm.property("portula.jar"), KIT, ChildJvm.harnessJar());
+        Path none = temp.resolve("none");
+        ChildJvm noTmp = ChildJvm.run(Map.of("PORTULA_EXTRA_PRELOAD", preload, "XDG_CACHE_HOME", cache.toString(),
+                "TMPDIR", none.toString()), java, List.of(), classPath, "kit");
+        assertEquals(twice("java.lang.IllegalStateException: testbed: temporary directory " + none + " cannot be"
+                + " written (No such file or directory): set TMPDIR to a writable directory"), noTmp.lines("KIT"),
+                noTmp.all());
+        // a cache under a regular file cannot be made, even by root
+        Path file = Files.createFile(temp.resolve("file"));
+        ChildJvm noCache = ChildJvm.run(Map.of("PORTULA_EXTRA_PRELOAD", preload, "XDG_CACHE_HOME", file.toString()),
+                java, List.of(), classPath, "kit");
+        List<String> lines = noCache.lines("KIT");
+        assertEquals(2, lines.size(), noCache.all());
+        assertTrue(lines.get(0).startsWith("KIT java.lang.UnsatisfiedLinkError: cannot load libportula_testbed64.so"),
+                noCache.all());
+        assertTrue(lines.get(0).contains(", and the cache directory " + file + "/portula/2.0.0/x86-64 cannot be"
+                + " written ("), noCache.all());
+        assertTrue(lines.get(0).endsWith("): XDG_CACHE_HOME chooses it (default ~/.cache)"), noCache.all());
+        assertEquals(lines.get(0).replace("KIT ", "KIT again "), lines.get(1));
     }
 
     @Test
@@ -198,14 +229,14 @@ class KitJarTest {
                 "-cp", ChildJvm.harnessJar(), ToolHarness.class.getName(), "kit");
         // denied: on the class path, and to the module
         ChildJvm classPath = kit(newest, preload, cache, jar, KIT, List.of("--illegal-native-access=deny"));
-        assertEquals(List.of("KIT java.lang.UnsatisfiedLinkError: cannot load libportula_testbed64.so: native access"
+        assertEquals(twice("java.lang.UnsatisfiedLinkError: cannot load libportula_testbed64.so: native access"
                 + " is denied to the class path: add --enable-native-access=ALL-UNNAMED to the java command"),
                 classPath.lines("KIT"), classPath.all());
         Map<String, String> env = Map.of("PORTULA_EXTRA_PRELOAD", preload, "XDG_CACHE_HOME", cache.toString());
         List<String> denied = new ArrayList<>(List.of("--illegal-native-access=deny"));
         denied.addAll(modulePath);
         ChildJvm module = ChildJvm.run(env, newest, List.of(), List.of(), denied.toArray(new String[0]));
-        assertEquals(List.of("KIT java.lang.UnsatisfiedLinkError: cannot load libportula_testbed64.so: native access"
+        assertEquals(twice("java.lang.UnsatisfiedLinkError: cannot load libportula_testbed64.so: native access"
                 + " is denied to module com.orvanta.portula.testkit: add"
                 + " --enable-native-access=com.orvanta.portula.testkit to the java command"),
                 module.lines("KIT"), module.all());

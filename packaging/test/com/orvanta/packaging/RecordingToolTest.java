@@ -168,8 +168,14 @@ class RecordingToolTest {
         assertEquals("000000.100000 " + String.format(names, 0, 0, 0, 1) + "\n", second.out, second.all());
         ChildJvm both = tool("decode", two.toString());
         assertEquals(1, both.exit, both.all());
-        assertTrue(both.err.startsWith("portula decode: " + two + ": line 3: a second device (D: 1 after device 0)"),
-                both.all());
+        assertEquals("portula decode: " + two + ": line 3: a second device (D: 1 after device 0): this recording"
+                + " holds several, so pick one with --device N\n", both.err, both.all());
+        ChildJvm described = tool("descriptor", two.toString());
+        assertEquals("portula descriptor: " + two + ": line 3: a second device (D: 1 after device 0): this"
+                + " recording holds several, so pick one with --device N\n", described.err, described.all());
+        ChildJvm mouseOnly = tool("descriptor", "--device", "1", two.toString());
+        assertEquals(0, mouseOnly.exit, mouseOnly.all());
+        assertTrue(mouseOnly.out.startsWith("== " + two + ": 52 bytes"), mouseOnly.all());
 
         // what it cannot decode fails with where, and exit code 1
         Path bad = Files.writeString(temp.resolve("bad.hid"), mouse + "E: 0.0 4 01 02 03\n");

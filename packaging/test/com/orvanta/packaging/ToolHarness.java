@@ -66,6 +66,12 @@ public final class ToolHarness {
                     kit();
                 } catch (Throwable t) {
                     System.out.println("KIT " + t.getClass().getName() + ": " + t.getMessage());
+                    try {   // a second start fails as clearly
+                        HidEmulator.start().close();
+                        System.out.println("KIT again started");
+                    } catch (Throwable again) {
+                        System.out.println("KIT again " + again.getClass().getName() + ": " + again.getMessage());
+                    }
                 }
                 break;
             default:

@@ -87,6 +87,16 @@ public final class KitFiles {
             bytes = readAll(in);
         }
         Path dir = cacheDir();
+        try {
+            return write(dir, file, bytes);
+        } catch (IOException e) {
+            // the exception's own message is often the bare path
+            throw new IOException("the cache directory " + dir + " cannot be written (" + e
+                    + "): XDG_CACHE_HOME chooses it (default ~/.cache)", e);
+        }
+    }
+
+    private static Path write(Path dir, String file, byte[] bytes) throws IOException {
         Files.createDirectories(dir, PosixFilePermissions.asFileAttribute(OWNER_ONLY));
         // also a directory that was there before, and one of another owner fails here
         Files.setPosixFilePermissions(dir, OWNER_ONLY);

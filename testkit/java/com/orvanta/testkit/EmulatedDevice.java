@@ -122,7 +122,7 @@ public final class EmulatedDevice {
      * portula reports as {@link com.orvanta.hid.HidException.Reason#IO}); an
      * exception also goes to the thread's uncaught exception handler. While
      * answer runs, the emulator answers no other request, read or write of any
-     * device: keep it short.
+     * device: they wait until it returns, so keep it short.
      *
      * @param answer the function, or null for none
      */

@@ -29,6 +29,8 @@ import java.util.Objects;
  */
 public final class HidEmulator implements AutoCloseable {
     private static HidEmulator current;
+    // the class fails to load once: later uses would get NoClassDefFoundError, which says nothing
+    private static UnsatisfiedLinkError loadFailure;
 
     private final EmulatedHid emulatedHid;
     private final List<EmulatedDevice> devices = new ArrayList<>();
@@ -44,8 +46,8 @@ public final class HidEmulator implements AutoCloseable {
      * @return the emulator
      * @throws IllegalStateException when the JVM did not start with the emulator's preload (the
      *     message says how to start it), or another emulator is open in this JVM
-     * @throws UnsatisfiedLinkError when the emulator's library cannot load; on Java 24 and later
-     *     where native access is denied, the message names the flag that grants it
+     * @throws UnsatisfiedLinkError when the emulator's library cannot load (on every call); on Java
+     *     24 and later where native access is denied, the message names the flag that grants it
      */
     public static HidEmulator start() {
         synchronized (HidEmulator.class) {
@@ -58,7 +60,15 @@ public final class HidEmulator implements AutoCloseable {
                 throw new IllegalStateException("this JVM cannot emulate HID devices: it started without the"
                         + " emulator's preload (" + missing + "): " + Preload.howToStart());
             }
-            current = new HidEmulator(new EmulatedHid());
+            if (loadFailure != null) {
+                throw (UnsatisfiedLinkError) new UnsatisfiedLinkError(loadFailure.getMessage()).initCause(loadFailure);
+            }
+            try {
+                current = new HidEmulator(new EmulatedHid());
+            } catch (UnsatisfiedLinkError e) {
+                loadFailure = e;
+                throw e;
+            }
             return current;
         }
     }

@@ -39,20 +39,26 @@ public final class Replay {
      * @return false when none remains, or when 64 reports wait unread and the device dropped this
      *     one (as the kernel does)
      * @throws IllegalStateException while {@link #play(boolean)} plays, or the device is unplugged
+     *     (the report then remains the next)
      */
     public synchronized boolean next() {
         if (player != null && player.isAlive()) {
             throw new IllegalStateException("the recording is playing on a thread of its own");
         }
-        return next < events.size() && device.pushInputReport(events.get(next++).report());
+        if (next == events.size()) {
+            return false;
+        }
+        boolean pushed = device.pushInputReport(events.get(next).report());
+        next++;   // not when unplugged: the report is still to come
+        return pushed;
     }
 
     /**
      * Plays every report that remains, on a thread of its own ("portula-replay"), and returns at
      * once. At the recorded pace, each comes as long after the first of them as it did in the
      * recording; else each comes once fewer than 64 wait unread, so that the application, reading
-     * as fast as it can, misses none. The thread ends with the last report, or when the device is
-     * unplugged or the thread interrupted.
+     * as fast as it can, misses none. The thread ends with the last report, when the device is
+     * unplugged, or on {@link #stop()}.
      *
      * @param recordedPace true: at the pace of the recording; false: as fast as the application reads
      * @throws IllegalStateException while it already plays
@@ -64,6 +70,33 @@ public final class Replay {
         player = new Thread(() -> playRest(recordedPace), "portula-replay " + device.path());
         player.setDaemon(true);
         player.start();
+    }
+
+    /**
+     * Stops {@link #play(boolean)}: returns once its thread has ended, and no report comes after.
+     * The reports not played remain, for {@link #next()} or another play. Does nothing when
+     * none plays.
+     */
+    public void stop() {
+        Thread playing;
+        synchronized (this) {
+            playing = player;
+        }
+        if (playing == null) {
+            return;
+        }
+        playing.interrupt();
+        boolean interrupted = false;
+        while (playing.isAlive()) {
+            try {
+                playing.join();
+            } catch (InterruptedException e) {
+                interrupted = true;   // the caller's interrupt, kept for it
+            }
+        }
+        if (interrupted) {
+            Thread.currentThread().interrupt();
+        }
     }
 
     /**
@@ -91,7 +124,8 @@ public final class Replay {
         while (true) {
             Recording.Event event;
             synchronized (this) {
-                if (next == events.size()) {
+                // pushes that succeed at once never sleep, so never see an interrupt
+                if (next == events.size() || Thread.currentThread().isInterrupted()) {
                     return;
                 }
                 event = events.get(next);

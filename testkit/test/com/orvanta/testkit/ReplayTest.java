@@ -143,6 +143,30 @@ class ReplayTest {
                 () -> hid.replay(Recording.read(new StringReader("I: 6 1 2\nR: 2 a1 c0\n"))));
     }
 
+    @Test
+    void aReportNotPushedStaysNextAndStopEndsThePlay(HidEmulator hid) throws Exception {
+        StringBuilder text = new StringBuilder("N: Slow Log\nI: 18 1209 0a03\n");
+        text.append("R: 21 06 00 ff 09 01 a1 01 09 02 15 00 26 ff 00 75 08 95 04 81 02 c0\n");
+        for (int i = 0; i < 4; i++) {
+            text.append(String.format("E: %06d.000000 4 0%d 00 00 00%n", 2 * i, i));   // 2 s apart
+        }
+        Replay replay = hid.replay(Recording.read(new StringReader(text.toString())));
+        replay.stop();   // none plays
+        replay.device().unplug();
+        assertThrows(IllegalStateException.class, replay::next);
+        assertEquals(4, replay.remaining());
+        replay.device().replug();
+        try (HidDevice d = Hid.open(replay.device().path())) {
+            assertTrue(replay.next());
+            assertArrayEquals(new byte[] {0, 0, 0, 0}, d.read(5000));
+            replay.play(true);
+            assertArrayEquals(new byte[] {1, 0, 0, 0}, d.read(5000));
+            replay.stop();   // the next is due 2 s after that one
+            assertEquals(2, replay.remaining());
+            assertEquals(0, d.read(new byte[8], 2500));
+        }
+    }
+
     private static List<byte[]> reports(int count) {
         SplittableRandom random = new SplittableRandom(7);
         List<byte[]> reports = new ArrayList<>();
