@@ -302,8 +302,14 @@ final class RecordingCommands {
                 text.append(comma).append('[');
                 try {
                     List<String> names = new ArrayList<>();
-                    for (int usage : values.activeUsages(f)) {
-                        names.add(Usages.name(usage));
+                    if (f.bitSize() > 64) {   // selectors too wide to look up
+                        for (int slot = 0; slot < f.count(); slot++) {
+                            names.add("bytes" + hex(values.bytes(f, slot)));
+                        }
+                    } else {
+                        for (int usage : values.activeUsages(f)) {
+                            names.add(Usages.name(usage));
+                        }
                     }
                     text.append(String.join(", ", names));
                 } catch (NoSuchElementException e) {

@@ -177,6 +177,13 @@ class RecordingToolTest {
         assertEquals(0, mouseOnly.exit, mouseOnly.all());
         assertTrue(mouseOnly.out.startsWith("== " + two + ": 52 bytes"), mouseOnly.all());
 
+        // an array whose selectors are too wide to look up: its bytes
+        Path wide = Files.writeString(temp.resolve("wide.hid"), "R: 16 05 09 19 01 29 04 15 01 25 04 75 48 95 01"
+                + " 81 00\nE: 0.000000 9 03 00 00 00 00 00 00 00 01\n");
+        ChildJvm wideDecoded = tool("decode", wide.toString());
+        assertEquals("000000.000000 input report 0: [bytes 03 00 00 00 00 00 00 00 01]\n", wideDecoded.out,
+                wideDecoded.all());
+
         // what it cannot decode fails with where, and exit code 1
         Path bad = Files.writeString(temp.resolve("bad.hid"), mouse + "E: 0.0 4 01 02 03\n");
         Path badDescriptor = Files.writeString(temp.resolve("bad-descriptor.hid"), "R: 3 05 01 c0\n");
