@@ -58,39 +58,56 @@ static void *next_symbol(void **slot, const char *name, const char *version)
     return fn;
 }
 
+/* What fd is open on (a path, or "socket:[N]" and the like), or 0. */
+static int fd_target(int fd, char *target, size_t size)
+{
+    char fd_link[64];
+    if (fd < 0)
+        return 0;
+    snprintf(fd_link, sizeof fd_link, "/proc/self/fd/%d", fd);
+    ssize_t length = readlink(fd_link, target, size - 1);
+    if (length <= 0)
+        return 0;
+    target[length] = '\0';
+    return 1;
+}
+
+/* The emulator's root when target lies in its dev/, else 0. Asked last: the
+ * emulator sets and unsets UMOCKDEV_DIR, and a getenv() meanwhile on another
+ * thread (GLib's, polling all the time) may read a freed environment. */
+static const char *emulated_root(const char *target)
+{
+    if (target[0] != '/' || !strstr(target + 1, "/dev/"))
+        return 0;
+    const char *root = getenv("UMOCKDEV_DIR");
+    size_t root_length = root ? strlen(root) : 0;
+    return root && strncmp(target, root, root_length) == 0 && strncmp(target + root_length, "/dev/", 5) == 0
+               ? root : 0;
+}
+
 /* Whether fd is an emulated node, and an unlinked one: its device was unplugged. */
 static int unplugged_node(int fd)
 {
     static const char deleted[] = " (deleted)";
-    const char *root = getenv("UMOCKDEV_DIR");
-    if (!root || fd < 0)
+    char target[PATH_MAX];
+    if (!fd_target(fd, target, sizeof target))
         return 0;
-    char fd_link[64], target[PATH_MAX];
-    snprintf(fd_link, sizeof fd_link, "/proc/self/fd/%d", fd);
-    ssize_t length = readlink(fd_link, target, sizeof target - 1);
-    if (length <= (ssize_t) (sizeof deleted - 1))
-        return 0;
-    target[length] = '\0';
-    size_t root_length = strlen(root);
-    return strncmp(target, root, root_length) == 0 && strncmp(target + root_length, "/dev/", 5) == 0 &&
-           strcmp(target + length - (sizeof deleted - 1), deleted) == 0;
+    size_t length = strlen(target);
+    return length > sizeof deleted - 1 && strcmp(target + length - (sizeof deleted - 1), deleted) == 0 &&
+           emulated_root(target);
 }
 
 /* The emulated node's major:minor, or 0 when fd is not one. */
 static int emulated_devnum(int fd, unsigned *major_out, unsigned *minor_out)
 {
-    const char *root = getenv("UMOCKDEV_DIR");
+    char target[PATH_MAX], info[PATH_MAX], devnum[32];
+    if (!fd_target(fd, target, sizeof target))
+        return 0;
+    const char *root = emulated_root(target);
     if (!root)
         return 0;
-    char fd_link[64], target[PATH_MAX], info[PATH_MAX], devnum[32];
-    snprintf(fd_link, sizeof fd_link, "/proc/self/fd/%d", fd);
-    ssize_t length = readlink(fd_link, target, sizeof target - 1);
-    if (length <= 0)
-        return 0;
-    target[length] = '\0';
     size_t root_length = strlen(root);
-    if (strncmp(target, root, root_length) != 0 || strncmp(target + root_length, "/dev/", 5) != 0)
-        return 0;
+    ssize_t length;
     /* umockdev names the info link after the node, '/' turned into '_' */
     int used = snprintf(info, sizeof info, "%s/dev/.node/", root);
     if (used < 0 || (size_t) used >= sizeof info)
